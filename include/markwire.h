@@ -1,0 +1,96 @@
+/*
+ * markwire.h - C interface of the Markwire optical mark reader driver.
+ *
+ * The 19 classic functions keep their names, argument orders and result codes
+ * so that existing applications run unchanged. A few extensions follow them.
+ *
+ * Result codes: 255 done; 0 refused or failed (the reason is the two-digit
+ * error code, see OmrGetError); -1 the session is not open or the port was
+ * lost; any other positive value: the reader accepted a command (its echo was
+ * right) but has not answered yet.
+ *
+ * One process drives one reader. Make one call at a time: calls block for as
+ * long as the reader protocol requires (up to 1 s per awaited reply, 3 s for
+ * a final status, 2.5 s after a hand-shake) and take no lock.
+ *
+ * Buffers the library writes into:
+ *   OmrGetError     3 bytes (two digits and a NUL)
+ *   OmrGetErrorStr  49 bytes at most (the longest status text and a NUL)
+ *   OmrG            one data block as text: at most 2049 characters and a
+ *                   NUL, plus the barcode length when the card format reads a
+ *                   barcode. A read command's limit ("r A 0001 0200/") bounds
+ *                   it further to limit + 1 characters.
+ */
+#ifndef MARKWIRE_H
+#define MARKWIRE_H
+
+#if defined(_WIN32)
+#define MARKWIRE_CALL __stdcall
+#if defined(MARKWIRE_BUILDING_LIBRARY)
+#define MARKWIRE_API __declspec(dllexport)
+#else
+#define MARKWIRE_API __declspec(dllimport)
+#endif
+#else
+#define MARKWIRE_CALL
+#if defined(MARKWIRE_BUILDING_LIBRARY)
+#define MARKWIRE_API __attribute__((visibility("default")))
+#else
+#define MARKWIRE_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- The classic interface ------------------------------------------- */
+
+/* Opens serial port number `port` (1 = COM1; /dev/ttyS0 on POSIX) and
+ * hand-shakes with the reader. 255 on line (or already on line), 0 failed. */
+MARKWIRE_API int MARKWIRE_CALL OmrInit(int port);
+/* Sends one command ending in "/" (at most 99 characters, "/" included). */
+MARKWIRE_API int MARKWIRE_CALL OmrS(const char* command);
+/* Receives one data block (or a pending two-digit error code, result 255). */
+MARKWIRE_API int MARKWIRE_CALL OmrG(char* buffer);
+/* Always 255; the reader stays on line until the library is unloaded. */
+MARKWIRE_API int MARKWIRE_CALL OmrClose(void);
+MARKWIRE_API int MARKWIRE_CALL OmrGetError(char* buffer);
+MARKWIRE_API int MARKWIRE_CALL OmrGetErrorStr(char* buffer);
+MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int line, int column);
+MARKWIRE_API int MARKWIRE_CALL OmrGetValue(int selector, int* values);
+MARKWIRE_API int MARKWIRE_CALL OmrGetOriOrGray(int selector, int* values);
+MARKWIRE_API int MARKWIRE_CALL OmrGetCurve(int selector, int* values);
+MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data);
+MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char* path);
+MARKWIRE_API int MARKWIRE_CALL PassOneCard(int line, int column, char* data);
+MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int first, int second);
+MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int first, int second);
+MARKWIRE_API int MARKWIRE_CALL AdjustMota(int value);
+MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int value);
+MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int value);
+/* The synchronisation count of the last format download (0 before any). */
+MARKWIRE_API int MARKWIRE_CALL OmrGetSync(void);
+
+/* ---- Extensions ------------------------------------------------------- */
+
+/* The hand-shake of OmrInit on a named device: "/dev/ttyUSB0", a pty path. */
+MARKWIRE_API int MARKWIRE_CALL OmrInitDevice(const char* device);
+
+/* Where the reader software would show a modal message, `handler` receives
+ * its text as UTF-8 and the call goes on. NULL restores the default (one line
+ * on standard error). */
+typedef void (*OmrMessageHandler)(const char* utf8, void* user);
+MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, void* user);
+
+/* Receives the barcode decoder's trace line and, while a handler is set, one
+ * line per wire transfer: direction, time in ms since the port was opened,
+ * the bytes as text and as hex. NULL removes the handler. */
+typedef void (*OmrTraceHandler)(const char* line, void* user);
+MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void* user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MARKWIRE_H */

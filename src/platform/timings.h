@@ -1,0 +1,38 @@
+// The one table of protocol timings. Every wait of the reader protocol reads
+// its length here; nothing else in the library sleeps or times out on a
+// number of its own.
+#pragma once
+
+namespace markwire {
+
+struct ProtocolTimings {
+  // Each awaited piece of a reply: an echo, a two-byte answer, a length field,
+  // a data block, an end mark.
+  unsigned replyMs = 1000;
+  // The acknowledgement of some test commands.
+  unsigned slowReplyMs = 2000;
+  // The final status that most commands may send after their answer.
+  unsigned finalStatusMs = 3000;
+  // The reader's "EN" at the end of a program download.
+  unsigned programEndMs = 6000;
+  // The values of a test read-out.
+  unsigned testValuesMs = 20000;
+  // Nothing may be sent to the reader this long after a good hand-shake.
+  unsigned handshakePauseMs = 2500;
+  // The pause between the exchange of "R/" and its final status.
+  unsigned readPauseMs = 50;
+  // A read ends early when this much time passes between two bytes.
+  unsigned interByteGapMs = 100;
+  // "ONLINE/" is tried this many times.
+  unsigned handshakeAttempts = 5;
+  // Our own bound, not the reader's: a write that makes no progress for this
+  // long (a line held by flow control, a wedged driver) gives up with the
+  // bytes written so far instead of hanging the caller.
+  unsigned writeStallMs = 5000;
+  // Our own bound: how long a close waits for queued output to leave.
+  unsigned closeDrainMaxMs = 2000;
+};
+
+inline constexpr ProtocolTimings kTimings{};
+
+}  // namespace markwire
