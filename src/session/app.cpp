@@ -1,0 +1,64 @@
+#include "session/app.h"
+
+#include <string>
+
+#include "transport/com_port.h"
+#include "transport/tracing_link.h"
+
+namespace markwire {
+
+void HandlerNotifier::SetMessageHandler(OmrMessageHandler handler, void* user) {
+  messageHandler_ = handler;
+  messageUser_ = user;
+}
+
+void HandlerNotifier::SetTraceHandler(OmrTraceHandler handler, void* user) {
+  traceHandler_ = handler;
+  traceUser_ = user;
+}
+
+void HandlerNotifier::Message(std::string_view utf8) {
+  if (messageHandler_ == nullptr) return console_.Message(utf8);
+  const std::string text(utf8);
+  messageHandler_(text.c_str(), messageUser_);
+}
+
+void HandlerNotifier::Trace(std::string_view line) {
+  if (traceHandler_ == nullptr) return console_.Trace(line);
+  const std::string text(line);
+  traceHandler_(text.c_str(), traceUser_);
+}
+
+void HandlerNotifier::WireTrace(std::string_view line) {
+  if (traceHandler_ == nullptr) return;
+  const std::string text(line);
+  traceHandler_(text.c_str(), traceUser_);
+}
+
+CMarkwireApp::CMarkwireApp() : session_(MakeDefaultSession()) {}
+
+CMarkwireApp::~CMarkwireApp() { EndSession(); }
+
+std::unique_ptr<OmrInfo> CMarkwireApp::MakeDefaultSession() {
+  auto link = std::make_unique<TracingLink>(std::make_unique<CComPort>(), handlers_, RealClock());
+  return std::make_unique<OmrInfo>(std::move(link), RealClock(), handlers_);
+}
+
+void CMarkwireApp::EndSession() {
+  if (!session_) return;
+  if (session_->isOpen) session_->SendCommand("Q/");
+  session_->Close();
+  session_.reset();
+}
+
+void CMarkwireApp::ReplaceSession(std::unique_ptr<OmrInfo> next) {
+  EndSession();
+  session_ = std::move(next);
+}
+
+// Constructed when the library is loaded, destroyed when it is unloaded.
+CMarkwireApp theApp;
+
+CMarkwireApp& App() { return theApp; }
+
+}  // namespace markwire

@@ -1,0 +1,93 @@
+// Receiving one data block: length field, data, "EN" - within the limits the
+// last read command set - or handing over a pending status code instead.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/timings.h"
+#include "session/omr_info.h"
+
+namespace markwire {
+namespace {
+
+bool AllDigits(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= '0' && b <= '9'; });
+}
+
+}  // namespace
+
+int OmrInfo::ReceiveBlock(char* buffer) {
+  if (!port || !port->IsValid()) {
+    isOpen = false;
+    return kNotOpen;
+  }
+  if (error.Pending()) {
+    error.CopyCode(buffer);
+    return kDone;
+  }
+
+  std::size_t length = 0;  // bytes to read
+  int reported = 0;        // what the length field announced
+  const bool fixed = fixedBlockReply;
+  if (fixed) {
+    fixedBlockReply = false;
+    length = 4;
+  } else {
+    std::array<std::uint8_t, 4> field{};
+    const unsigned n = port->Read(field, kTimings.replyMs);
+    // Nothing at all: the block did not come, which the data read below
+    // reports. Anything else must be four digits; a damaged field cannot be
+    // trusted to say where the block ends.
+    if (n != 0 && (n != field.size() || !AllDigits(field))) return RefuseBlock("10");
+    for (unsigned i = 0; i < n; ++i) reported = reported * 10 + (field[i] - '0');
+    if (static_cast<std::size_t>(reported) > kMaxBlock) return RefuseBlock("02");
+    length = static_cast<std::size_t>(reported);
+    if (readLimitActive) {
+      if (length > readLimit) {
+        length = readLimit;
+        if (readExtraByte) {
+          ++length;
+          readExtraByte = false;
+        }
+      } else {
+        ++length;  // the reader sends one byte past the length it announces
+      }
+    }
+  }
+  // length <= reported + 1 <= kMaxBlock + 1: it fits with its NUL.
+
+  std::span<std::uint8_t> data(reinterpret_cast<std::uint8_t*>(receiveBuffer.get()), length);
+  unsigned got = port->Read(data, kTimings.replyMs);
+  if (got == 0) got = port->Read(data, kTimings.replyMs);
+  if (got == 0) error.Set("14");
+  // Only what arrived counts; a short block is not padded with the last one.
+  receiveBuffer[got] = '\0';
+
+  const std::string end = ReadAnswer(kTimings.replyMs);
+  port->Purge();
+  if (end != "EN") return kFailed;
+
+  // Barcode reading after a card joins here with the barcode family.
+  readLimitActive = false;
+  const std::size_t text = std::strlen(receiveBuffer.get());
+  if (buffer != nullptr) std::memcpy(buffer, receiveBuffer.get(), text + 1);
+  // A block without a length field reports the bytes it delivered.
+  return fixed ? static_cast<int>(text) : reported;
+}
+
+// Refuses a block whose framing cannot be trusted: the rest of it is read off
+// the line (bounded by the longest block a length field can announce) so that
+// it cannot be taken for the next reply, and the code is left pending.
+int OmrInfo::RefuseBlock(std::string_view code) {
+  std::array<std::uint8_t, 256> scratch{};
+  std::size_t drained = 0;
+  while (drained < 10'000 && port->IsValid()) {
+    const unsigned n = port->Read(scratch, kTimings.replyMs);
+    drained += n;
+    if (n < scratch.size()) break;
+  }
+  port->Purge();
+  error.Set(code);
+  return kFailed;
+}
+
+}  // namespace markwire

@@ -1,0 +1,157 @@
+// Sending a command: classification, the basic echo-and-answer exchange, the
+// final status, and the hand-off of announced test operations.
+#include <cstdlib>
+
+#include "platform/timings.h"
+#include "session/command_text.h"
+#include "session/omr_info.h"
+
+namespace markwire {
+
+char OmrInfo::ClassifyCommand(std::string_view command) {
+  std::size_t i = 0;
+  while (i < command.size() && command[i] == ' ') ++i;
+  if (i == command.size()) return 'e';
+  const char key = command[i];
+
+  if (key == 'r' || (key >= '0' && key <= '9')) {
+    std::array<int, 2> n{};
+    const int count = ExtractNumbers(command, n, 5);
+    if (count < 0) return kUnclassifiable;
+    if (count == 0) {
+      readLimit = 10;
+      fixedBlockReply = true;
+      return key;
+    }
+    fixedBlockReply = false;
+    readLimitActive = true;
+    // A single number gives no limit: the block may fill the receive buffer.
+    readLimit = count >= 2 ? static_cast<std::uint32_t>(n[1]) : kMaxBlock;
+    if (n[0] == 1) readExtraByte = true;
+    return key;
+  }
+
+  if (key == 'I') {
+    std::array<int, 5> n{};
+    const int count = ExtractNumbers(command, n, 5);
+    if (count < 0) return kUnclassifiable;
+    if (count == 0) return 'e';
+    switch (n[0]) {
+      case 1:
+      case 2:
+        pendingArea = true;
+        readLimit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
+                    static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
+        areaArgs = n;
+        break;
+      case 3:
+        pendingI3 = true;
+        break;
+      case 4:
+        pendingI4 = true;
+        break;
+      case 5:
+        pendingI5 = true;
+        i5Args = {n[1], n[2]};
+        break;
+      case 6:
+        pendingI6 = true;
+        i6Arg = n[1];
+        break;
+      case 0:
+        pendingSetTest = true;
+        setTestArgs = {n[1], n[2]};
+        break;
+      default:
+        break;
+    }
+    return 'I';
+  }
+  return key;
+}
+
+int OmrInfo::ExchangeCommand(std::string_view command) {
+  if (!port || !port->IsValid()) {
+    isOpen = false;
+    return kNotOpen;
+  }
+  error.Reset();
+  Write(command);
+  if (!ReadExpected(command, kTimings.replyMs)) {
+    error.Set("10");
+    port->Purge();
+    return kFailed;
+  }
+  const std::string answer = ReadAnswer(kTimings.replyMs);
+  if (IsStatusCode(answer)) {
+    error.Set(answer);
+    return kFailed;
+  }
+  return answer == "EN" ? kDone : kAccepted;
+}
+
+// Most commands may send a second answer of the same form when the reader has
+// finished; the library waits for it a while and goes on without it.
+int OmrInfo::FinalStatus(int exchangeResult) {
+  if (exchangeResult <= 0) return exchangeResult;
+  const std::string answer = ReadAnswer(kTimings.finalStatusMs);
+  if (IsStatusCode(answer)) {
+    error.Set(answer);
+    return kFailed;
+  }
+  return answer == "EN" ? kDone : exchangeResult;
+}
+
+int OmrInfo::SendCommand(const char* command) {
+  if (!port || !port->IsValid()) return kNotOpen;
+  // A command must end with "/" within the 99 characters the reader takes;
+  // anything else is refused before it reaches the line.
+  const auto copy = CommandUpToSlash(command);
+  if (!copy) return Refuse();
+  port->Purge();
+
+  switch (const char key = ClassifyCommand(*copy)) {
+    case kUnclassifiable:
+      // A number longer than five digits: the read limit or test arguments it
+      // would set cannot be known, so the command is not sent.
+      return Refuse();
+    case 'S':
+    case 'W':
+      // Format and program downloads arrive with their command families.
+      return Refuse();
+    case 'I':
+      return DispatchAnnounced(*copy);
+    case 'R': {
+      const int r = ExchangeCommand(*copy);
+      clock_.SleepMs(kTimings.readPauseMs);
+      return FinalStatus(r);
+    }
+    case '-': {
+      const int r = ExchangeCommand(*copy);
+      error.Reset();  // a status of "-/" is dropped
+      return r;
+    }
+    case 'r':
+    case 'Q':
+      return ExchangeCommand(*copy);
+    default:
+      (void)key;
+      return FinalStatus(ExchangeCommand(*copy));
+  }
+}
+
+// Runs the operation an "I" command announced, clearing its flag. The test
+// read-outs arrive with their command family; until then the announced ones
+// are refused. An "I" command that announces nothing is a plain exchange.
+int OmrInfo::DispatchAnnounced(const std::string& command) {
+  for (bool* flag :
+       {&pendingArea, &pendingI6, &pendingI4, &pendingSetTest, &pendingI5, &pendingI3}) {
+    if (*flag) {
+      *flag = false;
+      return Refuse();
+    }
+  }
+  return ExchangeCommand(command);
+}
+
+}  // namespace markwire

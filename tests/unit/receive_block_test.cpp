@@ -1,0 +1,162 @@
+// Receiving a data block within the limits of the last read command.
+#include <cstring>
+
+#include "support/session_fixture.h"
+
+namespace markwire::test {
+namespace {
+
+using Kind = sim::MemoryLink::EventKind;
+
+class ReceiveTest : public SessionTest {
+ protected:
+  // Sends a read command answered with "EN"; the block follows `blockAfterMs`
+  // later.
+  void ReadCommand(const std::string& cmd, const std::string& block, std::int64_t afterMs = 5) {
+    reader.Expect(cmd).Answer("EN").Reply(afterMs, block);
+    ASSERT_EQ(session->SendCommand(cmd.c_str()), 255);
+  }
+  // Bytes the last data read asked for.
+  unsigned AskedByRead(int fromEnd) const {
+    int seen = 0;
+    const auto& ev = link->Events();
+    for (auto it = ev.rbegin(); it != ev.rend(); ++it)
+      if (it->kind == Kind::Read && seen++ == fromEnd) return it->asked;
+    return 0;
+  }
+  char buffer[4096];
+};
+
+TEST_F(ReceiveTest, BlockWithoutReadLimitIsTakenAsAnnounced) {
+  OpenSession();
+  reader.Expect("MO 1/").Answer("EN").Reply(0, "EN").Reply(10, "0005ABCDEEN");
+  ASSERT_EQ(session->SendCommand("MO 1/"), 255);
+  EXPECT_EQ(session->ReceiveBlock(buffer), 5);
+  EXPECT_STREQ(buffer, "ABCDE");
+}
+
+TEST_F(ReceiveTest, ClippedBlockReadsOneMoreWithOptionOne) {
+  OpenSession();
+  ReadCommand("r A 0001 0003/", std::string("0005ABCD") + "EN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 5);  // the reported length
+  EXPECT_STREQ(buffer, "ABCD");
+  EXPECT_EQ(AskedByRead(1), 4u);  // the data read; the end mark read is last
+  EXPECT_FALSE(session->readExtraByte);
+  EXPECT_FALSE(session->readLimitActive);
+
+  ReadCommand("r A 0000 0003/", std::string("0005ABC") + "EN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 5);
+  EXPECT_STREQ(buffer, "ABC");
+  EXPECT_EQ(AskedByRead(1), 3u);
+}
+
+TEST_F(ReceiveTest, BlockWithinTheLimitHasOneByteMore) {
+  OpenSession();
+  ReadCommand("r A 0000 0010/", std::string("0005ABCDE\0EN", 12));
+  EXPECT_EQ(session->ReceiveBlock(buffer), 5);
+  EXPECT_STREQ(buffer, "ABCDE");
+  EXPECT_EQ(AskedByRead(1), 6u);
+}
+
+TEST_F(ReceiveTest, ReadWithoutNumbersTakesFourBytesAndNoLengthField) {
+  OpenSession();
+  ReadCommand("r/", "WXYZEN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 4);
+  EXPECT_STREQ(buffer, "WXYZ");
+  EXPECT_FALSE(session->fixedBlockReply);
+}
+
+TEST_F(ReceiveTest, PendingCodeIsDeliveredOnceThenTheLineIsRead) {
+  OpenSession();
+  reader.Expect("R/").Answer("03");
+  EXPECT_EQ(session->SendCommand("R/"), 0);
+  const auto before = link->Events().size();
+  EXPECT_EQ(session->ReceiveBlock(buffer), 255);
+  EXPECT_STREQ(buffer, "03");
+  EXPECT_EQ(link->Events().size(), before);
+  // The second receive reads the line (nothing comes: code "14").
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_GT(link->Events().size(), before);
+  EXPECT_EQ(session->error.Code(), "14");
+}
+
+TEST_F(ReceiveTest, BrokenEndMarkFailsAndPurges) {
+  OpenSession();
+  ReadCommand("r A 0000 0010/", std::string("0003ABC\0E", 9));
+  std::strcpy(buffer, "untouched");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_STREQ(buffer, "untouched");
+  EXPECT_EQ(link->Events().back().kind, Kind::Purge);
+  EXPECT_FALSE(session->error.Pending());
+}
+
+TEST_F(ReceiveTest, MissingBlockLeavesBarcodeErrorAfterTwoTimeouts) {
+  OpenSession();
+  reader.Expect("r A 0000 0010/").Answer("EN");
+  ASSERT_EQ(session->SendCommand("r A 0000 0010/"), 255);
+  clock0 = clock.NowUs();
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_EQ(session->error.Code(), "14");
+  EXPECT_TRUE(session->error.Pending());
+  // Length field, data twice, end mark: four time-outs of 1000 ms.
+  EXPECT_DOUBLE_EQ(ElapsedMs(), 4000);
+  EXPECT_EQ(session->ReceiveBlock(buffer), 255);
+  EXPECT_STREQ(buffer, "14");
+}
+
+TEST_F(ReceiveTest, DamagedLengthFieldIsRefusedAndTheRestDiscarded) {
+  OpenSession();
+  ReadCommand("r A 0000 0100/", "12x4" + std::string(300, 'D') + "EN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(link->PendingBytes(), 0u);
+  // The next exchange is not confused by the leftovers.
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(session->SendCommand("-/"), 255);
+
+  ReadCommand("r A 0000 0100/", "12");  // two bytes and silence
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_EQ(session->error.Code(), "10");
+}
+
+TEST_F(ReceiveTest, BlockLargerThanTheReceiveBufferIsRefused) {
+  OpenSession();
+  ReadCommand("r A 0000 9999/", "2049" + std::string(2050, 'D') + "EN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_EQ(session->error.Code(), "02");
+  EXPECT_EQ(link->PendingBytes(), 0u);
+}
+
+TEST_F(ReceiveTest, LargestBlockFitsWithItsExtraByte) {
+  OpenSession();
+  const std::string data(2048, 'M');
+  ReadCommand("r A 0000 9999/", "2048" + data + "!" + "EN");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 2048);
+  EXPECT_EQ(std::strlen(buffer), 2049u);  // the byte past the length is data too
+  EXPECT_EQ(buffer[2048], '!');
+}
+
+TEST_F(ReceiveTest, ShortBlockDoesNotShowTheEndOfAnEarlierOne) {
+  OpenSession();
+  ReadCommand("r A 0000 0010/", std::string("0008ABCDEFGH\0EN", 15));
+  EXPECT_EQ(session->ReceiveBlock(buffer), 8);
+  // Announces 8, sends 2, then goes quiet: the gap ends the read.
+  ReadCommand("r A 0000 0010/", "0008XY");
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_STREQ(session->receiveBuffer.get(), "XY");
+}
+
+TEST_F(ReceiveTest, HangUpInTheMiddleOfABlockLosesThePortForTheNextCall) {
+  OpenSession();
+  reader.Expect("r A 0000 0100/").Answer("EN").Reply(5, "0050ABCDEFGHIJ").HangUp(6);
+  ASSERT_EQ(session->SendCommand("r A 0000 0100/"), 255);
+  EXPECT_EQ(session->ReceiveBlock(buffer), 0);
+  EXPECT_EQ(session->ReceiveBlock(buffer), -1);
+  EXPECT_FALSE(session->isOpen);
+  // The application re-opens: the hand-shake runs again on a fresh device.
+  OpenSession();
+  EXPECT_TRUE(session->isOpen);
+}
+
+}  // namespace
+}  // namespace markwire::test
