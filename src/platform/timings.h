@@ -31,6 +31,10 @@ struct ProtocolTimings {
   unsigned writeStallMs = 5000;
   // Our own bound: how long a close waits for queued output to leave.
   unsigned closeDrainMaxMs = 2000;
+  // Our own choice: how often the line-event thread samples the carrier, ring
+  // and error counters of drivers that keep them. The kernel offers no wait
+  // for them that a stop signal could interrupt, so they are polled.
+  unsigned lineStatusPollMs = 200;
 };
 
 inline constexpr ProtocolTimings kTimings{};

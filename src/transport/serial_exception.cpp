@@ -1,0 +1,62 @@
+#include "transport/serial_exception.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace markwire {
+
+namespace {
+
+std::string SystemText(unsigned errorCode) {
+  // Code 0 means "no error"; a text such as "Success" would only mislead.
+  if (errorCode == 0) return {};
+  return std::system_category().message(static_cast<int>(errorCode));
+}
+
+}  // namespace
+
+CSerialException::CSerialException(unsigned code, std::string_view context)
+    : errorCode(code), message_(SystemText(code)) {
+  if (!context.empty()) {
+    message_ = message_.empty() ? std::string(context) : std::string(context) + ": " + message_;
+  }
+}
+
+const char* CSerialException::what() const noexcept {
+  return message_.empty() ? "serial port error" : message_.c_str();
+}
+
+bool CSerialException::GetErrorMessage(char* buffer, unsigned maxChars,
+                                       unsigned* helpContext) const {
+  if (helpContext != nullptr) *helpContext = 0;
+  if (buffer == nullptr || maxChars == 0) return false;
+  if (message_.empty()) {
+    buffer[0] = '\0';
+    return false;
+  }
+  const std::size_t n = std::min<std::size_t>(message_.size(), maxChars - 1);
+  std::memcpy(buffer, message_.data(), n);
+  buffer[n] = '\0';
+  return true;
+}
+
+unsigned LastSystemError() {
+#ifdef _WIN32
+  return static_cast<unsigned>(::GetLastError());
+#else
+  return static_cast<unsigned>(errno);
+#endif
+}
+
+void ThrowSerialException(unsigned errorCode, std::string_view context) {
+  if (errorCode == 0) errorCode = LastSystemError();
+  throw CSerialException(errorCode, context);
+}
+
+}  // namespace markwire
