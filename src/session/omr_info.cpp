@@ -22,9 +22,17 @@ OmrInfo::~OmrInfo() { Close(); }
 void OmrInfo::Close() {
   auxBuffer1.reset();
   auxBuffer2.reset();
-  if (port) port->Close();
+  ClosePort();
   isOpen = false;
   port.reset();
+}
+
+void OmrInfo::ClosePort() {
+  if (!port) return;
+  port->Close();
+  // A port whose line-event thread could not be started says so when it is
+  // closed; the user sees it as the reader software always showed it.
+  if (port->LastError() == kThreadFailedMessage) notifier_.Message(kThreadFailedMessage);
 }
 
 int OmrInfo::Open(const std::string& device) {
@@ -58,7 +66,7 @@ int OmrInfo::Open(const std::string& device) {
   }
   lastOpenError_ = port->IsValid() ? "the reader did not answer the hand-shake" : port->LastError();
   isOpen = false;
-  port->Close();
+  ClosePort();
   return kFailed;
 }
 

@@ -100,11 +100,15 @@ class OmrInfo {
   int FinalStatus(int exchangeResult);
   int DispatchAnnounced(const std::string& command);
   int RefuseBlock(std::string_view code);
+  void ClosePort();
 
   Clock& clock_;
   Notifier& notifier_;
   std::string lastOpenError_;
 };
+
+// What a port reports at close when its line-event thread never started.
+inline constexpr std::string_view kThreadFailedMessage = "CreateThread failed.";
 
 // Two ASCII digits: a status code.
 bool IsStatusCode(std::string_view answer);

@@ -31,8 +31,8 @@ void TracingLink::Line(std::string_view what, std::span<const std::uint8_t> byte
   std::snprintf(head, sizeof head, "%10.3f ms  %-6.*s", ms, static_cast<int>(what.size()),
                 what.data());
   std::string line = head;
-  if (!extra.empty()) line.append(extra).append("  ");
-  if (what == "->" || what == "<-") line += DescribeBytes(bytes);
+  line += extra;
+  if (what == "->" || what == "<-") line.append(extra.empty() ? "" : "  ").append(DescribeBytes(bytes));
   notifier_.WireTrace(line);
 }
 
@@ -40,7 +40,8 @@ bool TracingLink::Open(const std::string& device, const LineSettings& settings) 
   originUs_ = clock_.NowUs();
   const bool ok = inner_->Open(device, settings);
   if (notifier_.WantsWireTrace()) {
-    Line("open", {}, ok ? device : device + ": " + inner_->LastError());
+    // A failed open names the device and the OS's reason.
+    Line("open", {}, ok ? device : inner_->LastError());
   }
   return ok;
 }
