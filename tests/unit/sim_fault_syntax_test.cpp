@@ -48,9 +48,7 @@ TEST(SimFaultSyntax, ReadsKindCommandValueAndTimes) {
       {"WrongEcho:X", Kind::WrongEcho, "X", "", -1},  // any case
       {"no_answer:r A 0001", Kind::NoAnswer, "r A 0001", "", -1},
       {"noanswer:  Q", Kind::NoAnswer, "Q", "", -1},  // leading spaces never match
-      {"truncate:r", Kind::TruncateBlock, "r", "", -1},
       {"truncate:r=7*3", Kind::TruncateBlock, "r", "7", 3},
-      {"garbage:r", Kind::GarbageLength, "r", "", -1},
       {"garbage:r=00x1", Kind::GarbageLength, "r", "00x1", -1},
       {"extra=EN*1", Kind::ExtraBytes, "", "EN", 1},
       {"extra:-=a*b", Kind::ExtraBytes, "-", "a*b", -1},
