@@ -17,6 +17,7 @@
 //   status        the echo, then `value` instead of "EN"; no data    two characters, required
 //                 block and no final status
 //   final         the echo and "EN", then `value` as final status    two characters, required
+//                 (added to commands that have none)
 //   silence       nothing at all, not even the echo                  -
 //   no-answer     the echo only                                      -
 //   slow          the whole reply paced at `value` ms per byte       milliseconds > 0, required
@@ -28,6 +29,18 @@
 //   partial-echo  only the first half of the echo                    -
 //   hangup        the device hangs up after the echo; after a read   -
 //                 command, half-way through the data block
+//
+//   A "*times" at the very end is always the count, so a value cannot end
+//   in "*" and digits.
+//
+// Faults apply to the hand-shake too, and to nothing else while the reader
+// is off line. Of the faults that match a command, the first "slow" sets the
+// pace and the first of any other kind shapes the reply; only those two
+// fire and count down. A reply cut short (wrong-echo, status, silence,
+// no-answer, partial-echo) leaves the reader's state as it was: no card is
+// fed, the reader does not go on or off line. A "final" fault on "R/" feeds
+// no card either. After a hang-up the reader starts off line with no card,
+// like a device plugged in again.
 //
 // Examples: "status:R=16", "silence:ONLINE*2" (the first two hand-shake
 // attempts go unanswered), "hangup:r", "slow:r=20", "extra=XY".
