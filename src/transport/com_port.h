@@ -48,14 +48,15 @@ class CComPort final : public PortLink {
   LineStatus Status() const { return state_.Snapshot(); }
 
  private:
-  void MarkLost(std::string_view cause);
+  void MarkLost(std::string_view cause) const;
   void DrainOutput();
 
   std::unique_ptr<CSerialPort> serial_;
   std::unique_ptr<CReadComThread> lineEventThread_;
-  LineState state_;
+  // Mutable: finding the device gone is an observation, even in IsValid.
+  mutable LineState state_;
   std::string device_;
-  std::string lastError_;
+  mutable std::string lastError_;
   bool threadCreateFailed_ = false;
 };
 

@@ -68,7 +68,13 @@ bool CComPort::Open(const std::string& device, const LineSettings& settings) {
 }
 
 bool CComPort::IsValid() const {
-  return serial_ != nullptr && !state_.lost;
+  if (serial_ == nullptr || state_.lost) return false;
+  // The line-event thread sees a hang-up soon, but not at once; a caller that
+  // asks right after the device went (to decide whether to hand-shake again)
+  // must not be told it is still there.
+  pollfd p{serial_->Handle(), 0, 0};
+  if (::poll(&p, 1, 0) > 0 && (p.revents & kLostEvents) != 0) MarkLost("hang-up");
+  return !state_.lost;
 }
 
 unsigned CComPort::Write(std::span<const std::uint8_t> data) {
@@ -200,7 +206,7 @@ std::string CComPort::LastError() const {
   return {};
 }
 
-void CComPort::MarkLost(std::string_view cause) {
+void CComPort::MarkLost(std::string_view cause) const {
   state_.lost = true;
   lastError_ = device_ + ": device lost (" + std::string(cause) + ")";
 }

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The CLI as a user runs it: the demo, and send/read against `markwire sim`.
+set -uo pipefail
+mw=$1
+work=$(mktemp -d)
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# The demo reads three cards: candidate number and answers, one line each.
+"$mw" demo >"$work/out" 2>"$work/err" || fail "demo exited $?: $(cat "$work/err")"
+[ "$(wc -l <"$work/out")" -eq 3 ] || fail "demo printed: $(cat "$work/out")"
+grep -qvE '^[0-9]{8}[A-D *]+$' "$work/out" && fail "demo card lines: $(cat "$work/out")"
+
+# A simulated reader on a link, then the tool against it as against hardware.
+"$mw" sim --link "$work/omr" --cards 1 --fault 'status:MO=07' >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
+[ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
+grep -q '^/dev/pts/' "$work/sim.out" || fail "sim did not print its device"
+
+# One card as JSON, then the empty hopper: exit 1 with the reader's status.
+"$mw" read -d "$work/omr" --count 2 --json >"$work/read" 2>"$work/read.err"
+status=$?
+[ "$status" -eq 1 ] || fail "read exited $status"
+head -1 "$work/read" | grep -q '"card":1,"data":"[0-9]\{8\}' || fail "read: $(cat "$work/read")"
+sed -n 2p "$work/read" | grep -q '"error":"16","result":0,"text":"No sheet"' ||
+  fail "second card: $(cat "$work/read")"
+
+# A refused command prints its code and text; --trace shows the wire.
+out=$("$mw" --trace send -d "$work/omr" "MO 5/" 2>"$work/trace")
+[ $? -eq 1 ] || fail "send of a refused command should exit 1"
+[ "$out" = "result 0  error 07 Paperboard or synchronous signal error" ] || fail "send printed: $out"
+grep -q '"MO 5/"' "$work/trace" || fail "no wire trace: $(cat "$work/trace")"
+
+# Bad usage and missing devices: non-zero, one line of reason.
+"$mw" send -d "$work/none" "R/" 2>"$work/err" && fail "send to a missing device succeeded"
+[ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "No such file" "$work/err" || fail "reason: $(cat "$work/err")"
+"$mw" sim --fault 'nonsense' 2>/dev/null && fail "a bad fault was accepted"
+"$mw" 2>/dev/null && fail "no subcommand was accepted"
+
+kill "$sim_pid"; wait "$sim_pid"
+[ -e "$work/omr" ] && fail "sim left its link behind"
+sim_pid=
+echo ok

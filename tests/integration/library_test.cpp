@@ -1,0 +1,190 @@
+// The library as an application uses it: exports over a real serial device
+// (a pseudo-terminal) with the simulated reader, in real time.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "markwire.h"
+#include "pty_host.h"
+#include "reader_machine.h"
+#include "session/app.h"
+#include "transport/com_port.h"
+
+namespace markwire::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct SimulatedReader {
+  explicit SimulatedReader(sim::ReaderConfig config = {})
+      : machine(config, std::make_unique<sim::ListCards>(std::vector<sim::Card>{
+                            {"12345678ABCD", ""}, {"87654321DCBA", ""}})),
+        host(machine) {
+    EXPECT_TRUE(host.Start()) << host.LastError();
+  }
+  sim::ReaderMachine machine;
+  sim::PtyHost host;
+};
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  // Each test starts from a freshly loaded library: a closed session on the
+  // real serial ports.
+  void SetUp() override { App().ReplaceSession(App().MakeDefaultSession()); }
+  void TearDown() override { App().ReplaceSession(App().MakeDefaultSession()); }
+};
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(LibraryTest, HandshakeThenOneCardTheWayAnApplicationReadsIt) {
+  SimulatedReader reader;
+  const auto start = Clock::now();
+  ASSERT_EQ(OmrInitDevice(reader.host.DevicePath().c_str()), 255);
+  EXPECT_GE(SecondsSince(start), 2.5);  // nothing is sent during the pause
+  EXPECT_LT(SecondsSince(start), 3.5);
+
+  char data[4096] = {};
+  EXPECT_EQ(OmrS("R/"), 255);
+  EXPECT_EQ(OmrS("r A 0000 2000/"), 255);
+  EXPECT_EQ(OmrG(data), 12);
+  EXPECT_STREQ(data, "12345678ABCD");
+  EXPECT_EQ(OmrS("-/"), 255);
+  // A clipped read with the extra byte.
+  EXPECT_EQ(OmrS("R/"), 255);
+  EXPECT_EQ(OmrS("r A 0001 0004/"), 255);
+  EXPECT_EQ(OmrG(data), 12);
+  EXPECT_STREQ(data, "87654");
+  EXPECT_EQ(OmrS("-/"), 255);
+  // The hopper is empty: the status comes through OmrG.
+  EXPECT_EQ(OmrS("R/"), 0);
+  EXPECT_EQ(OmrG(data), 255);
+  EXPECT_STREQ(data, "16");
+
+  const auto commands = reader.machine.Commands();
+  ASSERT_GE(commands.size(), 3u);
+  EXPECT_EQ(commands[0], "Q/");
+  EXPECT_EQ(commands[1], "ONLINE/");
+  EXPECT_EQ(commands[2], "R/");
+}
+
+TEST_F(LibraryTest, DeviceThatHangsUpMidReadIsLostThenAnotherDeviceWorks) {
+  {
+    SimulatedReader reader;
+    reader.machine.AddFault(std::get<sim::Fault>(sim::ParseFault("hangup:r")));
+    ASSERT_EQ(OmrInitDevice(reader.host.DevicePath().c_str()), 255);
+    char data[4096] = {};
+    EXPECT_EQ(OmrS("R/"), 255);
+    OmrS("r A 0000 2000/");
+    EXPECT_EQ(OmrG(data), 0);
+    EXPECT_EQ(OmrG(data), -1);
+    EXPECT_FALSE(App().Session()->isOpen);
+    EXPECT_EQ(OmrS("R/"), -1);
+  }
+  SimulatedReader second;
+  ASSERT_EQ(OmrInitDevice(second.host.DevicePath().c_str()), 255);
+  char data[4096] = {};
+  EXPECT_EQ(OmrS("R/"), 255);
+  EXPECT_EQ(OmrS("r A 0000 2000/"), 255);
+  EXPECT_EQ(OmrG(data), 12);
+}
+
+TEST_F(LibraryTest, DevicesThatCannotBeReadersAreRefusedQuickly) {
+  const auto start = Clock::now();
+  EXPECT_EQ(OmrInitDevice("/dev/markwire-no-such-device"), 0);
+  EXPECT_EQ(OmrInitDevice("/dev/null"), 0);  // not a terminal
+  EXPECT_EQ(OmrInit(99), 0);                 // /dev/ttyS98 does not exist here
+  SimulatedReader reader;
+  CComPort other;
+  ASSERT_TRUE(other.Open(reader.host.DevicePath(), kReaderLine));
+  EXPECT_EQ(OmrInitDevice(reader.host.DevicePath().c_str()), 0);  // in use
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_EQ(OmrS("R/"), -1);
+}
+
+TEST_F(LibraryTest, CommandWithoutFinalStatusWaitsThreeSecondsWithoutSpinning) {
+  sim::ReaderConfig config;
+  config.sendFinalStatus = false;
+  SimulatedReader reader(config);
+  ASSERT_EQ(OmrInitDevice(reader.host.DevicePath().c_str()), 255);
+  const std::clock_t cpu = std::clock();
+  const auto start = Clock::now();
+  EXPECT_EQ(OmrS("MO 1/"), 255);
+  const double wall = SecondsSince(start);
+  const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+  EXPECT_GE(wall, 3.0);
+  EXPECT_LT(wall, 3.3);
+  EXPECT_LT(cpuMs, 30.0);  // process-wide, the reader's thread included
+}
+
+// ---- The shared library, loaded and unloaded as an application does ----
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+struct SharedLibrary {
+  SharedLibrary() : handle(dlopen(MARKWIRE_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
+  ~SharedLibrary() {
+    if (handle != nullptr) dlclose(handle);
+  }
+  template <typename F>
+  F* Get(const char* name) {
+    return reinterpret_cast<F*>(dlsym(handle, name));
+  }
+  void Unload() {
+    dlclose(handle);
+    handle = nullptr;
+  }
+  void* handle;
+};
+
+TEST(SharedLibraryTest, UnloadSaysQuitToAnOpenReaderAndLeavesNothingBehind) {
+  SimulatedReader reader;
+  const int fds = CountEntries("/proc/self/fd");
+  const int threads = CountEntries("/proc/self/task");
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    SharedLibrary lib;
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    auto* init = lib.Get<int(const char*)>("OmrInitDevice");
+    auto* send = lib.Get<int(const char*)>("OmrS");
+    ASSERT_NE(init, nullptr);
+    ASSERT_NE(send, nullptr);
+    ASSERT_EQ(init(reader.host.DevicePath().c_str()), 255);
+    EXPECT_TRUE(reader.machine.Online());
+    EXPECT_EQ(send("MO 1/"), 255);
+    lib.Unload();
+    EXPECT_EQ(reader.machine.Commands().back(), "Q/");
+    EXPECT_FALSE(reader.machine.Online());
+  }
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+}
+
+TEST(SharedLibraryTest, UnloadOfAClosedSessionSendsNothing) {
+  SimulatedReader reader;
+  {
+    SharedLibrary lib;
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    auto* send = lib.Get<int(const char*)>("OmrS");
+    EXPECT_EQ(send("R/"), -1);
+  }
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(reader.machine.Commands().empty());
+}
+
+}  // namespace
+}  // namespace markwire::test

@@ -1,0 +1,71 @@
+// Shared pieces of the markwire command-line tool.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pty_host.h"
+#include "reader_machine.h"
+
+namespace markwire::cli {
+
+// Exit statuses: 0 done; 1 the reader refused or failed; 2 the reader could
+// not be reached (no device, no hand-shake); 64 bad usage (CLI11's own).
+inline constexpr int kExitRefused = 1;
+inline constexpr int kExitNoReader = 2;
+
+struct Globals {
+  bool trace = false;
+  int exitStatus = 0;  // what main returns; set by the subcommand that ran
+};
+
+// Sends every wire transfer to standard error while --trace is on.
+void InstallTrace(const Globals& globals);
+
+// One JSON object on one line of standard output. Bytes that are not UTF-8
+// (card data are the reader's bytes) are replaced rather than refused.
+void PrintJson(const nlohmann::json& object);
+
+// One-line reason on standard error, prefixed with the tool's name.
+void Complain(const std::string& reason);
+
+// Opens the reader on `device` (hand-shake); complains and returns false when
+// it cannot.
+bool OpenReader(const std::string& device);
+
+// Options that shape the simulated reader, shared by `sim` and `demo`.
+struct SimOptions {
+  std::string cardsFile;
+  std::uint64_t seed = 1;
+  long long cards = -1;  // -1: without end
+  bool pacing = false;
+  double answerDelayMs = -1, finalDelayMs = -1, cardDelayMs = -1;
+  bool noFinalStatus = false;
+  std::vector<std::string> faults;
+
+  void AddTo(CLI::App& command);
+  // Builds the reader; throws CLI::ValidationError with the reason when an
+  // option is bad (a fault that does not parse, a card file that cannot be
+  // read).
+  std::unique_ptr<sim::ReaderMachine> MakeReader() const;
+};
+
+// The card reading loop shared by `read` and `demo`: returns the exit status.
+struct ReadOptions {
+  int count = 1;
+  int option = 0;
+  int limit = 2000;
+  bool json = false;
+};
+void AddReadOptions(CLI::App& command, ReadOptions& options);
+int ReadCards(const ReadOptions& options);
+
+void AddSendCommand(CLI::App& app, Globals& globals);
+void AddReadCommand(CLI::App& app, Globals& globals);
+void AddSimCommand(CLI::App& app, Globals& globals);
+void AddDemoCommand(CLI::App& app, Globals& globals);
+
+}  // namespace markwire::cli

@@ -1,0 +1,42 @@
+// markwire demo: the whole road of a card read, against the built-in
+// simulated reader, with nothing to plug in.
+#include <cstdio>
+
+#include "cli.h"
+#include "markwire.h"
+
+namespace markwire::cli {
+
+void AddDemoCommand(CLI::App& app, Globals& globals) {
+  struct Options {
+    SimOptions sim;
+    ReadOptions read;
+  };
+  auto options = std::make_shared<Options>();
+  options->read.count = 3;
+  CLI::App* command = app.add_subcommand(
+      "demo", "Start a simulated reader on a pseudo-terminal, hand-shake and read a few cards");
+  options->sim.AddTo(*command);
+  AddReadOptions(*command, options->read);
+  command->callback([options, &globals] {
+    InstallTrace(globals);
+    auto reader = options->sim.MakeReader();
+    sim::PtyHost host(*reader);
+    if (!host.Start()) {
+      Complain("cannot create a pseudo-terminal: " + host.LastError());
+      globals.exitStatus = kExitNoReader;
+      return;
+    }
+    std::fprintf(stderr, "simulated reader on %s; hand-shake (the reader then needs 2.5 s)...\n",
+                 host.DevicePath().c_str());
+    if (!OpenReader(host.DevicePath())) {
+      globals.exitStatus = kExitNoReader;
+      return;
+    }
+    std::fprintf(stderr, "reader on line; reading %d card%s\n", options->read.count,
+                 options->read.count == 1 ? "" : "s");
+    globals.exitStatus = ReadCards(options->read);
+  });
+}
+
+}  // namespace markwire::cli

@@ -1,0 +1,100 @@
+// markwire read: cards off the reader, one line or JSON object each.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli.h"
+#include "markwire.h"
+
+namespace markwire::cli {
+namespace {
+
+// Room for the largest block the library delivers and then some.
+constexpr std::size_t kCardBuffer = 8192;
+
+std::string ErrorText() {
+  char text[64] = {};
+  OmrGetErrorStr(text);
+  return text;
+}
+
+}  // namespace
+
+void AddReadOptions(CLI::App& command, ReadOptions& options) {
+  command.add_option("-n,--count", options.count, "Cards to read (0: until the hopper is empty)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  command.add_option("--option", options.option, "First number of the read command")
+      ->check(CLI::Range(0, 9999))
+      ->capture_default_str();
+  command.add_option("--limit", options.limit, "Longest card data to take, in bytes")
+      ->check(CLI::Range(1, 2048))
+      ->capture_default_str();
+  command.add_flag("--json", options.json, "One JSON object per card");
+}
+
+// One card as an application composes it: "R/", the read command, OmrG, "-/".
+int ReadCards(const ReadOptions& options) {
+  const bool progress = options.count > 1 && isatty(STDERR_FILENO) && !options.json;
+  int read = 0;
+  for (int n = 1; options.count == 0 || n <= options.count; ++n) {
+    if (progress) std::fprintf(stderr, "\rreading card %d of %d", n, options.count);
+    std::string data(kCardBuffer, '\0');
+    int result = OmrS("R/");
+    bool refused = result <= 0;
+    if (!refused) {
+      char command[32];
+      std::snprintf(command, sizeof command, "r A %04d %04d/", options.option, options.limit);
+      OmrS(command);
+      result = OmrG(data.data());
+      OmrS("-/");
+    } else {
+      OmrG(data.data());  // the pending code
+    }
+    data.resize(data.find('\0'));
+    if (progress) std::fprintf(stderr, "\r\033[K");
+    // 255 from OmrG means a status code came instead of data.
+    if (refused || result == 255 || result <= 0) {
+      const std::string code = result < 0 ? "" : data;
+      const std::string text = code.empty() ? "the reader was lost" : ErrorText();
+      if (code == "16" && options.count == 0 && read > 0) return 0;  // hopper emptied
+      if (options.json) {
+        PrintJson({{"card", n}, {"result", result}, {"error", code}, {"text", text}});
+      } else {
+        Complain("card " + std::to_string(n) + ": " + (code.empty() ? "" : code + " ") + text);
+      }
+      return result < 0 ? kExitNoReader : kExitRefused;
+    }
+    ++read;
+    if (options.json) {
+      PrintJson({{"card", n}, {"result", result}, {"data", data}});
+    } else {
+      std::printf("%s\n", data.c_str());
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+void AddReadCommand(CLI::App& app, Globals& globals) {
+  struct Options {
+    std::string device;
+    ReadOptions read;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command = app.add_subcommand("read", "Read cards: one line (or JSON object) per card");
+  command->add_option("-d,--device", options->device, "Serial device, e.g. /dev/ttyUSB0")
+      ->required();
+  AddReadOptions(*command, options->read);
+  command->callback([options, &globals] {
+    InstallTrace(globals);
+    if (!OpenReader(options->device)) {
+      globals.exitStatus = kExitNoReader;
+      return;
+    }
+    globals.exitStatus = ReadCards(options->read);
+  });
+}
+
+}  // namespace markwire::cli

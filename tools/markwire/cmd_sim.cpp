@@ -1,0 +1,59 @@
+// markwire sim: a simulated reader on a pseudo-terminal until interrupted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli.h"
+
+namespace markwire::cli {
+
+void AddSimCommand(CLI::App& app, Globals& globals) {
+  struct Options {
+    SimOptions sim;
+    std::string link;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command = app.add_subcommand(
+      "sim", "Play a simulated reader on a pseudo-terminal; prints its device path");
+  options->sim.AddTo(*command);
+  command->add_option("--link", options->link,
+                      "Also make this path a symbolic link to the device (removed at exit)");
+  command->callback([options, &globals] {
+    auto reader = options->sim.MakeReader();
+    // The stop signals are taken by sigwait below; block them before the
+    // host's thread starts so that it inherits the mask.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    sim::PtyHost host(*reader);
+    if (!host.Start()) {
+      Complain("cannot create a pseudo-terminal: " + host.LastError());
+      globals.exitStatus = kExitNoReader;
+      return;
+    }
+    if (!options->link.empty() && !host.Link(options->link)) {
+      Complain("cannot link " + options->link + ": " + host.LastError());
+      globals.exitStatus = kExitNoReader;
+      return;
+    }
+    std::printf("%s\n", host.DevicePath().c_str());
+    std::fflush(stdout);
+    if (!options->link.empty()) std::fprintf(stderr, "linked as %s\n", options->link.c_str());
+
+    // Runs until a stop signal, or until the reader hangs up (a fault).
+    const timespec tick{0, 250'000'000};
+    while (host.Running() && sigtimedwait(&stop, nullptr, &tick) < 0) {
+    }
+    if (host.HungUp()) std::fprintf(stderr, "the simulated reader hung up\n");
+    host.Stop();
+    const auto counters = reader->Counters();
+    std::fprintf(stderr, "stopped: %zu commands, %zu cards read\n", counters.commands,
+                 counters.cardsRead);
+  });
+}
+
+}  // namespace markwire::cli

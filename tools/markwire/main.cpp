@@ -1,0 +1,25 @@
+// markwire: drive an optical mark reader from the shell, or play one.
+#include <cstdio>
+
+#include "cli.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "markwire - optical mark reader driver tool.\n"
+      "Talks to a reader on a serial device through the Markwire library, or plays a\n"
+      "simulated reader on a pseudo-terminal."};
+  app.require_subcommand(1);
+  app.fallthrough();
+  markwire::cli::Globals globals;
+  app.add_flag("--trace", globals.trace, "Print every wire transfer on standard error");
+  markwire::cli::AddDemoCommand(app, globals);
+  markwire::cli::AddSimCommand(app, globals);
+  markwire::cli::AddSendCommand(app, globals);
+  markwire::cli::AddReadCommand(app, globals);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  return globals.exitStatus;
+}
