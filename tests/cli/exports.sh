@@ -23,6 +23,7 @@ soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 for n in $needed; do
   case $n in libstdc++.so.*|libm.so.*|libgcc_s.so.*|libc.so.*|libpthread.so.*) ;;
+    libasan.so.*|libubsan.so.*) ;;  # sanitizer builds
     *) echo "unexpected dependency $n"; exit 1 ;;
   esac
 done

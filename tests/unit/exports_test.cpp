@@ -129,14 +129,5 @@ TEST_F(ExportsTest, TraceHandlerSeesEveryWireTransfer) {
   EXPECT_NE(lines.front().find("/nonexistent/device"), std::string::npos);
 }
 
-TEST_F(ExportsTest, MessageHandlerReceivesUtf8) {
-  std::string got;
-  OmrSetMessageHandler(
-      [](const char* text, void* user) { *static_cast<std::string*>(user) = text; }, &got);
-  App().Handlers().Message("程序装载失败！");
-  EXPECT_EQ(got, "程序装载失败！");
-  OmrSetMessageHandler(nullptr, nullptr);
-}
-
 }  // namespace
 }  // namespace markwire::test

@@ -35,35 +35,31 @@ TEST_F(ReceiveTest, BlockWithoutReadLimitIsTakenAsAnnounced) {
   EXPECT_STREQ(buffer, "ABCDE");
 }
 
-TEST_F(ReceiveTest, ClippedBlockReadsOneMoreWithOptionOne) {
+TEST_F(ReceiveTest, ReadCommandsDecideHowManyBytesAreTaken) {
+  struct Case {
+    const char* command;
+    std::string block;  // what the reader sends after "EN"
+    unsigned asked;     // data bytes the library reads
+    int result;
+    const char* text;
+  } cases[] = {
+      // Clipped to the limit, one byte more with option 1 ...
+      {"r A 0001 0003/", "0005ABCDEN", 4, 5, "ABCD"},
+      {"r A 0000 0003/", "0005ABCEN", 3, 5, "ABC"},
+      // ... and within the limit, one byte past the announced length.
+      {"r A 0000 0010/", std::string("0005ABCDE\0EN", 12), 6, 5, "ABCDE"},
+      // No numbers: four bytes and no length field.
+      {"r/", "WXYZEN", 4, 4, "WXYZ"},
+  };
   OpenSession();
-  ReadCommand("r A 0001 0003/", std::string("0005ABCD") + "EN");
-  EXPECT_EQ(session->ReceiveBlock(buffer), 5);  // the reported length
-  EXPECT_STREQ(buffer, "ABCD");
-  EXPECT_EQ(AskedByRead(1), 4u);  // the data read; the end mark read is last
-  EXPECT_FALSE(session->readExtraByte);
-  EXPECT_FALSE(session->readLimitActive);
-
-  ReadCommand("r A 0000 0003/", std::string("0005ABC") + "EN");
-  EXPECT_EQ(session->ReceiveBlock(buffer), 5);
-  EXPECT_STREQ(buffer, "ABC");
-  EXPECT_EQ(AskedByRead(1), 3u);
-}
-
-TEST_F(ReceiveTest, BlockWithinTheLimitHasOneByteMore) {
-  OpenSession();
-  ReadCommand("r A 0000 0010/", std::string("0005ABCDE\0EN", 12));
-  EXPECT_EQ(session->ReceiveBlock(buffer), 5);
-  EXPECT_STREQ(buffer, "ABCDE");
-  EXPECT_EQ(AskedByRead(1), 6u);
-}
-
-TEST_F(ReceiveTest, ReadWithoutNumbersTakesFourBytesAndNoLengthField) {
-  OpenSession();
-  ReadCommand("r/", "WXYZEN");
-  EXPECT_EQ(session->ReceiveBlock(buffer), 4);
-  EXPECT_STREQ(buffer, "WXYZ");
-  EXPECT_FALSE(session->fixedBlockReply);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    ReadCommand(c.command, c.block);
+    EXPECT_EQ(session->ReceiveBlock(buffer), c.result);
+    EXPECT_STREQ(buffer, c.text);
+    EXPECT_EQ(AskedByRead(1), c.asked);  // the data read; the end mark read is last
+    EXPECT_FALSE(session->readExtraByte || session->readLimitActive || session->fixedBlockReply);
+  }
 }
 
 TEST_F(ReceiveTest, PendingCodeIsDeliveredOnceThenTheLineIsRead) {
