@@ -58,6 +58,19 @@ TEST_F(SessionTest, WrongPartialOrMissingEchoIsACommunicationErrorAndPurges) {
   EXPECT_DOUBLE_EQ(ElapsedMs(), 1100);
 }
 
+TEST_F(SessionTest, BytesAfterTheEndOfAReplyDoNotReachTheNextCommand) {
+  OpenSession();
+  reader.Expect("MO 1/").Answer("EN").Reply(0, "ENjunk");
+  EXPECT_EQ(session->SendCommand("MO 1/"), 255);
+  reader.Expect("MO 2/").Answer("EN").Reply(0, "EN");
+  EXPECT_EQ(session->SendCommand("MO 2/"), 255);  // the purge before it took "junk"
+  reader.Expect("r A 0000 0010/").Answer("EN").Reply(0, std::string("0002AB\0ENjunk", 12));
+  ASSERT_EQ(session->SendCommand("r A 0000 0010/"), 255);
+  char buffer[64];
+  EXPECT_EQ(session->ReceiveBlock(buffer), 2);
+  EXPECT_EQ(link->PendingBytes(), 0u);  // the block's own purge took it
+}
+
 TEST_F(SessionTest, EndOfCardDropsItsStatus) {
   OpenSession();
   reader.Expect("-/").Answer("03");
