@@ -1,6 +1,4 @@
-// A pseudo-terminal pair for transport tests: the code under test opens the
-// slave path as its serial device, and the test plays the far end of the line
-// on the master.
+// A pseudo-terminal: the code under test opens the slave, the test plays the far end.
 #pragma once
 
 #include <fcntl.h>
@@ -9,9 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace markwire::testing {
 
@@ -27,31 +28,21 @@ class PtyPair {
     slavePath_ = name;
   }
   ~PtyPair() { CloseMaster(); }
-  PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& SlavePath() const { return slavePath_; }
 
   // Sends bytes to the code under test as the far end of the line.
   void Send(std::string_view bytes) const {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(master_, bytes.data(), bytes.size());
-      if (n < 0) throw std::runtime_error("write to the pty master failed");
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      throw std::runtime_error("write to the pty master failed");
   }
 
-  // What the code under test wrote: up to `count` bytes, waiting at most
-  // `timeout` for them.
+  // Up to `count` bytes that the code under test wrote, waiting at most `timeout` for each.
   std::string Receive(std::size_t count, std::chrono::milliseconds timeout) const {
     std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{master_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      char buf[4096];
+    char buf[256];
+    pollfd p{master_, POLLIN, 0};
+    while (got.size() < count && ::poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
       const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - got.size()));
       if (n <= 0) break;
       got.append(buf, static_cast<std::size_t>(n));
@@ -59,14 +50,19 @@ class PtyPair {
     return got;
   }
 
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
+  void CloseMaster() { ::close(std::exchange(master_, -1)); }  // -1 is harmless
 
  private:
   int master_ = -1;
   std::string slavePath_;
 };
+
+inline std::span<const std::uint8_t> Bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+inline long MsSince(std::chrono::steady_clock::time_point start) {
+  return (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+}
 
 }  // namespace markwire::testing
