@@ -5,13 +5,12 @@
 // the same simulated reader (pacing off): write "MO 1/", read the echo, "EN"
 // and the final "EN". The library does exactly that through OmrS, plus its
 // purge, classification, time-out bookkeeping and the line-event thread.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <memory>

@@ -23,7 +23,9 @@ bool MemoryLink::Open(const std::string& device, const LineSettings& settings) {
   return true;
 }
 
-bool MemoryLink::IsValid() const { return open_ && !lost_ && !LostBy(clock_.NowUs()); }
+bool MemoryLink::IsValid() const {
+  return open_ && !lost_ && !LostBy(clock_.NowUs());
+}
 
 unsigned MemoryLink::Write(std::span<const std::uint8_t> data) {
   const std::int64_t now = clock_.NowUs();
@@ -111,8 +113,12 @@ void MemoryLink::Send(std::int64_t atUs, std::span<const std::uint8_t> bytes,
   lineFreeAtUs_ = t;
 }
 
-void MemoryLink::HangUp(std::int64_t atUs) { hangupAtUs_ = std::max(atUs, lineFreeAtUs_); }
+void MemoryLink::HangUp(std::int64_t atUs) {
+  hangupAtUs_ = std::max(atUs, lineFreeAtUs_);
+}
 
-std::int64_t MemoryLink::LineFreeAt() const { return std::max(lineFreeAtUs_, clock_.NowUs()); }
+std::int64_t MemoryLink::LineFreeAt() const {
+  return std::max(lineFreeAtUs_, clock_.NowUs());
+}
 
 }  // namespace markwire::sim

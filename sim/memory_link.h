@@ -20,9 +20,9 @@ class MemoryLink final : public PortLink, private PeerOutput {
   enum class EventKind { Open, Write, Read, Purge, Close };
   struct Event {
     EventKind kind;
-    std::int64_t atUs;  // when the operation started
-    std::string bytes;  // written or read bytes (empty for the others)
-    unsigned asked = 0;   // bytes asked for (reads)
+    std::int64_t atUs;   // when the operation started
+    std::string bytes;   // written or read bytes (empty for the others)
+    unsigned asked = 0;  // bytes asked for (reads)
     unsigned timeoutMs = 0;
   };
 
@@ -40,7 +40,7 @@ class MemoryLink final : public PortLink, private PeerOutput {
   // Test controls and observations.
   void FailNextOpen(std::string reason) { failOpen_ = std::move(reason); }
   const std::vector<Event>& Events() const { return events_; }
-  std::string Written() const;  // every byte written since construction, in order
+  std::string Written() const;              // every byte written since construction, in order
   std::vector<std::string> Writes() const;  // one entry per Write call
   int OpenCount() const { return opens_; }
   bool IsOpen() const { return open_; }

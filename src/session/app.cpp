@@ -37,7 +37,9 @@ void HandlerNotifier::WireTrace(std::string_view line) {
 
 CMarkwireApp::CMarkwireApp() : session_(MakeDefaultSession()) {}
 
-CMarkwireApp::~CMarkwireApp() { EndSession(); }
+CMarkwireApp::~CMarkwireApp() {
+  EndSession();
+}
 
 std::unique_ptr<OmrInfo> CMarkwireApp::MakeDefaultSession() {
   auto link = std::make_unique<TracingLink>(std::make_unique<CComPort>(), handlers_, RealClock());
@@ -59,6 +61,8 @@ void CMarkwireApp::ReplaceSession(std::unique_ptr<OmrInfo> next) {
 // Constructed when the library is loaded, destroyed when it is unloaded.
 CMarkwireApp theApp;
 
-CMarkwireApp& App() { return theApp; }
+CMarkwireApp& App() {
+  return theApp;
+}
 
 }  // namespace markwire

@@ -51,7 +51,9 @@ MARKWIRE_API int MARKWIRE_CALL OmrG(char* buffer) {
 }
 
 // The reader stays on line until the library is unloaded.
-MARKWIRE_API int MARKWIRE_CALL OmrClose(void) { return OmrInfo::kDone; }
+MARKWIRE_API int MARKWIRE_CALL OmrClose(void) {
+  return OmrInfo::kDone;
+}
 
 MARKWIRE_API int MARKWIRE_CALL OmrGetError(char* buffer) {
   if (OmrInfo* s = App().Session()) s->error.CopyCode(buffer);
@@ -68,18 +70,42 @@ MARKWIRE_API int MARKWIRE_CALL OmrGetSync(void) {
   return s == nullptr ? 0 : s->syncCount;
 }
 
-MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int, int) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL OmrGetValue(int, int*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL OmrGetOriOrGray(int, int*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL OmrGetCurve(int, int*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int, int, char*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL PassOneCard(int, int, char*) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int, int) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int, int) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL AdjustMota(int) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int) { return RefuseUnbuilt(); }
-MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int) { return RefuseUnbuilt(); }
+MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int, int) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL OmrGetValue(int, int*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL OmrGetOriOrGray(int, int*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL OmrGetCurve(int, int*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int, int, char*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL PassOneCard(int, int, char*) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int, int) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int, int) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL AdjustMota(int) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int) {
+  return RefuseUnbuilt();
+}
+MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int) {
+  return RefuseUnbuilt();
+}
 
 MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, void* user) {
   App().Handlers().SetMessageHandler(handler, user);

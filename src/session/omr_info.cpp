@@ -17,7 +17,9 @@ OmrInfo::OmrInfo(std::unique_ptr<PortLink> link, Clock& clock, Notifier& notifie
       clock_(clock),
       notifier_(notifier) {}
 
-OmrInfo::~OmrInfo() { Close(); }
+OmrInfo::~OmrInfo() {
+  Close();
+}
 
 void OmrInfo::Close() {
   auxBuffer1.reset();

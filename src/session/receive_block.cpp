@@ -10,7 +10,8 @@ namespace markwire {
 namespace {
 
 bool AllDigits(std::span<const std::uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= '0' && b <= '9'; });
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](std::uint8_t b) { return b >= '0' && b <= '9'; });
 }
 
 }  // namespace

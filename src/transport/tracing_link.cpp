@@ -32,7 +32,8 @@ void TracingLink::Line(std::string_view what, std::span<const std::uint8_t> byte
                 what.data());
   std::string line = head;
   line += extra;
-  if (what == "->" || what == "<-") line.append(extra.empty() ? "" : "  ").append(DescribeBytes(bytes));
+  if (what == "->" || what == "<-")
+    line.append(extra.empty() ? "" : "  ").append(DescribeBytes(bytes));
   notifier_.WireTrace(line);
 }
 

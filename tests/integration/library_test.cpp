@@ -24,8 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 struct SimulatedReader {
   explicit SimulatedReader(sim::ReaderConfig config = {})
-      : machine(config, std::make_unique<sim::ListCards>(std::vector<sim::Card>{
-                            {"12345678ABCD", ""}, {"87654321DCBA", ""}})),
+      : machine(config, std::make_unique<sim::ListCards>(
+                            std::vector<sim::Card>{{"12345678ABCD", ""}, {"87654321DCBA", ""}})),
         host(machine) {
     EXPECT_TRUE(host.Start()) << host.LastError();
   }

@@ -1,6 +1,7 @@
 // The error record: codes, texts, and when a code counts as pending.
-#include <cstring>
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "session/omr_error.h"
 
@@ -29,13 +30,8 @@ TEST(ErrorRecord, StartsWithoutErrorAndFetchingKeepsTheCode) {
   EXPECT_FALSE(e.Pending());
 }
 
-TEST(ErrorRecord, TextsOfTheCodesTheLibrarySetsAndTheirNeighbours) {
-  EXPECT_EQ(OmrError::MessageFor("10"), "Communication error");
-  EXPECT_EQ(OmrError::MessageFor("14"), "Barcode error");
-  EXPECT_EQ(OmrError::MessageFor("06"), "Command parameter error");
-  EXPECT_EQ(OmrError::MessageFor("09"), "synchronous route's counting number out of range");
+TEST(ErrorRecord, CodesOutsideTheTableGetADefinedText) {
   EXPECT_EQ(OmrError::MessageFor("20"), "Position of electronic eyes");
-  // Codes the table does not have get a defined text, never a read past it.
   EXPECT_EQ(OmrError::MessageFor("21"), "Unknown error code");
   EXPECT_EQ(OmrError::MessageFor("99"), "Unknown error code");
   EXPECT_EQ(OmrError::MessageFor("x1"), "Unknown error code");

@@ -100,19 +100,6 @@ TEST_F(ExportsTest, StatusOfACommandReachesTheApplicationThreeWays) {
   EXPECT_STREQ(buf, "03");
 }
 
-TEST_F(ExportsTest, UnloadSendsQuitToAnOpenReaderOnly) {
-  Open();
-  reader.Expect("Q/").Answer("EN");
-  App().ReplaceSession(App().MakeDefaultSession());  // what unloading does
-  EXPECT_EQ(reader.Received().back(), "Q/");
-  EXPECT_EQ(reader.StepsLeft(), 0u);
-}
-
-TEST_F(ExportsTest, UnloadOfAClosedSessionSendsNothing) {
-  App().ReplaceSession(App().MakeDefaultSession());
-  EXPECT_TRUE(reader.Received().empty());
-}
-
 TEST_F(ExportsTest, TraceHandlerSeesEveryWireTransfer) {
   std::vector<std::string> lines;
   OmrSetTraceHandler(

@@ -27,12 +27,11 @@ TEST_F(SessionTest, HandshakeSucceedsAndPausesBeforeAnythingElse) {
 
 TEST_F(SessionTest, HandshakeRetriesUntilTheEchoComesAndPurgesBetween) {
   reader.Expect("Q/");
-  reader.Expect("ONLINE/");                    // silent
-  reader.Expect("ONLINE/").Reply(0, "ONL");    // partial echo
+  reader.Expect("ONLINE/");                  // silent
+  reader.Expect("ONLINE/").Reply(0, "ONL");  // partial echo
   reader.Expect("ONLINE/").Answer("EN");
   EXPECT_EQ(session->Open("mem"), 255);
-  EXPECT_EQ(link->Writes(),
-            (std::vector<std::string>{"Q/", "ONLINE/", "ONLINE/", "ONLINE/"}));
+  EXPECT_EQ(link->Writes(), (std::vector<std::string>{"Q/", "ONLINE/", "ONLINE/", "ONLINE/"}));
   // One purge after "Q/", one after each failed attempt.
   EXPECT_EQ(CountEvents(*link, Kind::Purge), 3);
   // Two failed attempts: a full time-out, then a read cut by the gap.

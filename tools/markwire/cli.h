@@ -2,8 +2,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 

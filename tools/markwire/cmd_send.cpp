@@ -13,10 +13,9 @@ void AddSendCommand(CLI::App& app, Globals& globals) {
     bool json = false;
   };
   auto options = std::make_shared<Options>();
-  CLI::App* send = app.add_subcommand(
-      "send", "Hand-shake with the reader on a device and send it one command");
-  send->add_option("-d,--device", options->device, "Serial device, e.g. /dev/ttyUSB0")
-      ->required();
+  CLI::App* send =
+      app.add_subcommand("send", "Hand-shake with the reader on a device and send it one command");
+  send->add_option("-d,--device", options->device, "Serial device, e.g. /dev/ttyUSB0")->required();
   send->add_option("command", options->command, "The command, ending in \"/\", e.g. \"R/\"")
       ->required();
   send->add_flag("--json", options->json, "Print the result as one JSON object");

@@ -32,11 +32,14 @@ void InstallTrace(const Globals& globals) {
 }
 
 void PrintJson(const nlohmann::json& object) {
-  std::printf("%s\n", object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  std::printf("%s\n",
+              object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   std::fflush(stdout);
 }
 
-void Complain(const std::string& reason) { std::fprintf(stderr, "markwire: %s\n", reason.c_str()); }
+void Complain(const std::string& reason) {
+  std::fprintf(stderr, "markwire: %s\n", reason.c_str());
+}
 
 bool OpenReader(const std::string& device) {
   traceState.openFailure.clear();
@@ -47,8 +50,9 @@ bool OpenReader(const std::string& device) {
 }
 
 void SimOptions::AddTo(CLI::App& command) {
-  command.add_option("--cards-file", cardsFile,
-                     "Card data from a file: one card per line (\"data<TAB>barcode\")")
+  command
+      .add_option("--cards-file", cardsFile,
+                  "Card data from a file: one card per line (\"data<TAB>barcode\")")
       ->check(CLI::ExistingFile);
   command.add_option("--seed", seed, "Seed of the generated answer sheets")->capture_default_str();
   command.add_option("--cards", cards, "Cards in the hopper (default: without end)");
