@@ -89,6 +89,12 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, 
 typedef void (*OmrTraceHandler)(const char* line, void* user);
 MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void* user);
 
+/* Called while a program download ("W" command) runs: `done` of `total`
+ * file bytes sent, at most once per 1 % and always at the end. It changes
+ * nothing on the wire. NULL removes the handler. */
+typedef void (*OmrProgressHandler)(unsigned done, unsigned total, void* user);
+MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler, void* user);
+
 #ifdef __cplusplus
 }
 #endif

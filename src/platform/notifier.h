@@ -17,6 +17,8 @@ class Notifier {
   virtual bool WantsWireTrace() const = 0;
   // One wire transfer line; only called while WantsWireTrace() is true.
   virtual void WireTrace(std::string_view line) = 0;
+  // How far a long transfer has got (a program download): `done` of `total`.
+  virtual void Progress(unsigned /*done*/, unsigned /*total*/) {}
 };
 
 // Messages to standard error, trace lines to standard output, no wire trace.

@@ -17,6 +17,15 @@ void HandlerNotifier::SetTraceHandler(OmrTraceHandler handler, void* user) {
   traceUser_ = user;
 }
 
+void HandlerNotifier::SetProgressHandler(OmrProgressHandler handler, void* user) {
+  progressHandler_ = handler;
+  progressUser_ = user;
+}
+
+void HandlerNotifier::Progress(unsigned done, unsigned total) {
+  if (progressHandler_ != nullptr) progressHandler_(done, total, progressUser_);
+}
+
 void HandlerNotifier::Message(std::string_view utf8) {
   if (messageHandler_ == nullptr) return console_.Message(utf8);
   const std::string text(utf8);

@@ -18,11 +18,13 @@ class HandlerNotifier final : public Notifier {
  public:
   void SetMessageHandler(OmrMessageHandler handler, void* user);
   void SetTraceHandler(OmrTraceHandler handler, void* user);
+  void SetProgressHandler(OmrProgressHandler handler, void* user);
 
   void Message(std::string_view utf8) override;
   void Trace(std::string_view line) override;
   bool WantsWireTrace() const override { return traceHandler_ != nullptr; }
   void WireTrace(std::string_view line) override;
+  void Progress(unsigned done, unsigned total) override;
 
  private:
   ConsoleNotifier console_;
@@ -30,6 +32,8 @@ class HandlerNotifier final : public Notifier {
   void* messageUser_ = nullptr;
   OmrTraceHandler traceHandler_ = nullptr;
   void* traceUser_ = nullptr;
+  OmrProgressHandler progressHandler_ = nullptr;
+  void* progressUser_ = nullptr;
 };
 
 class CMarkwireApp {

@@ -1,4 +1,6 @@
 // The exported C functions: each checks the session's state and forwards.
+#include "commands/format_download.h"
+#include "commands/test_readouts.h"
 #include "markwire.h"
 #include "session/app.h"
 #include "transport/port_names.h"
@@ -19,13 +21,6 @@ int InitOn(const std::string& device) {
   if (s == nullptr) return OmrInfo::kFailed;
   if (device.empty()) return OmrInfo::kFailed;
   return s->Open(device);
-}
-
-// Exports whose command families are not built yet: guarded like the rest,
-// and refused (code "06") when the session is open.
-int RefuseUnbuilt() {
-  OmrInfo* s = OpenSession();
-  return s == nullptr ? OmrInfo::kNotOpen : s->Refuse();
 }
 
 }  // namespace
@@ -70,41 +65,34 @@ MARKWIRE_API int MARKWIRE_CALL OmrGetSync(void) {
   return s == nullptr ? 0 : s->syncCount;
 }
 
-MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int, int) {
-  return RefuseUnbuilt();
+MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int line, int column) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::SetTestPoint(*s, line, column);
 }
-MARKWIRE_API int MARKWIRE_CALL OmrGetValue(int, int*) {
-  return RefuseUnbuilt();
+
+MARKWIRE_API int MARKWIRE_CALL OmrGetValue(int selector, int* values) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::CopyValueHalves(*s, selector, values);
 }
-MARKWIRE_API int MARKWIRE_CALL OmrGetOriOrGray(int, int*) {
-  return RefuseUnbuilt();
+
+MARKWIRE_API int MARKWIRE_CALL OmrGetOriOrGray(int selector, int* values) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::CopyBlock(*s, selector, values);
 }
-MARKWIRE_API int MARKWIRE_CALL OmrGetCurve(int, int*) {
-  return RefuseUnbuilt();
+
+MARKWIRE_API int MARKWIRE_CALL OmrGetCurve(int, int* values) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::CopyBlock(*s, 'A', values);
 }
-MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int, int, char*) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char*) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL PassOneCard(int, int, char*) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int, int) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int, int) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL AdjustMota(int) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int) {
-  return RefuseUnbuilt();
-}
-MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int) {
-  return RefuseUnbuilt();
+
+MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char* formatOrPath) {
+  OmrInfo* s = OpenSession();
+  if (s == nullptr) return OmrInfo::kNotOpen;
+  const std::string_view argument = formatOrPath == nullptr ? "" : formatOrPath;
+  if (markwire::IsFormatText(argument)) return markwire::SendFormatText(*s, argument);
+  // A path goes the way an application would send it: as an "S" command.
+  const std::string command = "S " + std::string(argument) + "/";
+  return OmrS(command.c_str());
 }
 
 MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, void* user) {
@@ -113,6 +101,10 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, 
 
 MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void* user) {
   App().Handlers().SetTraceHandler(handler, user);
+}
+
+MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler, void* user) {
+  App().Handlers().SetProgressHandler(handler, user);
 }
 
 }  // extern "C"

@@ -1,7 +1,11 @@
 // Sending a command: classification, the basic echo-and-answer exchange, the
 // final status, and the hand-off of announced test operations.
 #include <cstdlib>
+#include <utility>
 
+#include "commands/format_download.h"
+#include "commands/program_download.h"
+#include "commands/test_readouts.h"
 #include "platform/timings.h"
 #include "session/command_text.h"
 #include "session/omr_info.h"
@@ -115,10 +119,16 @@ int OmrInfo::SendCommand(const char* command) {
       // A number longer than five digits: the read limit or test arguments it
       // would set cannot be known, so the command is not sent.
       return Refuse();
-    case 'S':
+    case 'S': {
+      // The file name runs from the text's third character (leading blanks
+      // counted) to the "/"; a name with a "/" of its own is cut there.
+      const std::string path = copy->size() > 3 ? copy->substr(2, copy->size() - 3) : "";
+      return SendFormatFile(*this, path) != 0 ? kDone : kFailed;
+    }
     case 'W':
-      // Format and program downloads arrive with their command families.
-      return Refuse();
+      if (SendProgramFile(*this, ProgramFileName(*copy)) != 0) return kDone;
+      notifier_.Message("程序装载失败！");
+      return kFailed;
     case 'I':
       return DispatchAnnounced(*copy);
     case 'R': {
@@ -140,17 +150,24 @@ int OmrInfo::SendCommand(const char* command) {
   }
 }
 
-// Runs the operation an "I" command announced, clearing its flag. The test
-// read-outs arrive with their command family; until then the announced ones
-// are refused. An "I" command that announces nothing is a plain exchange.
+// Runs the operation an "I" command announced, clearing its flag; an "I"
+// command that announces nothing is a plain exchange.
 int OmrInfo::DispatchAnnounced(const std::string& command) {
-  for (bool* flag :
-       {&pendingArea, &pendingI6, &pendingI4, &pendingSetTest, &pendingI5, &pendingI3}) {
-    if (*flag) {
-      *flag = false;
-      return Refuse();
-    }
+  if (std::exchange(pendingArea, false)) {
+    ReadTestArea(*this, areaArgs);
+    return kDone;
   }
+  if (std::exchange(pendingI6, false)) {
+    ReadTestCurve(*this, i6Arg);
+    return kDone;
+  }
+  if (std::exchange(pendingI4, false)) {
+    ReadTestValues(*this);
+    return kDone;
+  }
+  if (std::exchange(pendingSetTest, false)) return SetTestPoint(*this, setTestArgs[0], setTestArgs[1]);
+  if (std::exchange(pendingI5, false)) return SendTestPair(*this, i5Args[0], i5Args[1]);
+  if (std::exchange(pendingI3, false)) return PassCard(*this, command);
   return ExchangeCommand(command);
 }
 

@@ -20,7 +20,9 @@ class RecordingNotifier final : public Notifier {
   void Trace(std::string_view line) override { traces.emplace_back(line); }
   bool WantsWireTrace() const override { return false; }
   void WireTrace(std::string_view) override {}
+  void Progress(unsigned done, unsigned total) override { progress.emplace_back(done, total); }
   std::vector<std::string> messages;
+  std::vector<std::pair<unsigned, unsigned>> progress;
   std::vector<std::string> traces;
 };
 

@@ -129,19 +129,9 @@ TEST_F(SessionTest, LostPortGivesMinusOneAndKeepsTheFlag) {
   EXPECT_FALSE(session->isOpen);
 }
 
-TEST_F(SessionTest, FamiliesStillToComeAreRefusedAndAnnouncementsConsumed) {
+TEST_F(SessionTest, TestCommandsWithoutAnAnnouncedOperationArePlainExchanges) {
   OpenSession();
-  for (const char* cmd : {"S a.txt/", "W W1.hex/", "I 1 001 01 010 48/", "I 6 2/", "I 4/",
-                          "I 0 12 34/", "I 5 1 2/", "I 3/"}) {
-    SCOPED_TRACE(cmd);
-    EXPECT_EQ(session->SendCommand(cmd), 0);
-    EXPECT_EQ(session->error.Code(), "06");
-    EXPECT_FALSE(session->pendingArea || session->pendingI6 || session->pendingI4 ||
-                 session->pendingSetTest || session->pendingI5 || session->pendingI3);
-  }
-  EXPECT_TRUE(WritesSinceOpen().empty());
-  // An "I" command with a first number outside 0..6, or none, is a plain
-  // exchange with a final status.
+  // A first number outside 0..6, or none: the exchange and a final status.
   reader.Expect("I 9/").Answer("EN").Reply(0, "EN");
   EXPECT_EQ(session->SendCommand("I 9/"), 255);
   reader.Expect("I/").Answer("EN").Reply(0, "EN");

@@ -1,0 +1,133 @@
+#include "commands/format_download.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "commands/format_text.h"
+#include "platform/file.h"
+#include "platform/timings.h"
+#include "session/command_text.h"
+#include "session/omr_info.h"
+
+namespace markwire {
+namespace {
+
+enum class Form { File, Text };
+
+// The minimum length of an "F" command the reader takes; shorter ones are
+// left out of the download with the rest of their line.
+constexpr std::size_t kShortestFieldCommand = 21;
+
+// The "F" command's four counts at their fixed positions; none may be 0.
+bool FieldCountsValid(std::string_view command) {
+  constexpr std::pair<std::size_t, std::size_t> kFields[] = {{2, 3}, {6, 2}, {13, 2}, {16, 2}};
+  for (const auto& [at, length] : kFields)
+    if (AtoiField(command.substr(at, length)) < 1) return false;
+  return true;
+}
+
+// The barcode line with its second and third numbers in rising order, at the
+// widths the reader expects.
+std::string RewrittenBarcodeLine(const std::array<int, 5>& p) {
+  char text[80];
+  std::snprintf(text, sizeof text, "f %d %03d %03d %02d %02d/", p[0], p[2], p[1], p[3], p[4]);
+  return text;
+}
+
+// "EN/" closes the download: its echo, then the reader's "EN".
+int EndExchange(OmrInfo& s) {
+  s.Write("EN/");
+  if (!s.ReadExpected("EN/", kTimings.replyMs)) return OmrInfo::kFailed;
+  return s.ReadAnswer(kTimings.replyMs) == "EN" ? OmrInfo::kDone : OmrInfo::kFailed;
+}
+
+int Download(OmrInfo& s, Form form, std::string_view source) {
+  if (!s.port || !s.port->IsValid()) {
+    s.isOpen = false;
+    return OmrInfo::kNotOpen;
+  }
+  s.barcodeAfterFirstByte = false;
+  const int opened = s.ExchangeCommand("S a.txt/");
+  if (opened <= 0) return opened;
+
+  std::string fileText;
+  std::string_view text = source;
+  if (form == Form::File) {
+    std::string reason;
+    auto read = ReadWholeFile(std::string(source), kMaxFormatFile, &reason);
+    if (!read) {
+      s.notifier().Message("无法打开格式文件:" + std::string(source));
+      return OmrInfo::kFailed;
+    }
+    fileText = std::move(*read);
+    text = fileText;
+  }
+
+  FormatWalker walker(text);
+  while (auto next = walker.Next()) {
+    std::string command = std::move(next->text);
+    bool refused = next->tooLong;  // does not fit the reader's command buffer
+    if (!refused) {
+      switch (command[0]) {
+        case 'T':
+          s.barcodeAfterFirstByte = true;
+          break;
+        case 'L':
+          s.syncCount = AtoiField(std::string_view(command).substr(2, 3));
+          break;
+        case 'f':
+          s.barcodeEnabled = true;
+          // A number too long ends the extraction; the fields after it keep
+          // what they held.
+          ExtractNumbers(command, s.barcodeParams, 5);
+          if (s.barcodeParams[1] >= s.barcodeParams[2])
+            command = RewrittenBarcodeLine(s.barcodeParams);
+          break;
+        case 'F':
+          if (form == Form::File) {
+            if (command.size() < kShortestFieldCommand) {
+              walker.SkipRestOfLine();
+              continue;
+            }
+            if (!FieldCountsValid(command)) {
+              s.notifier().Message("命令:\"" + command + "\"错,数据参数不可为0");
+              return EndExchange(s);
+            }
+            break;
+          }
+          [[fallthrough]];
+        default:
+          s.barcodeEnabled = false;
+          break;
+      }
+      refused = s.ExchangeCommand(command) < 1;
+    }
+    if (refused) {
+      s.barcodeEnabled = false;
+      s.notifier().Message("格式命令: \"" + command + "\" 定义错误或装载失败!");
+      if (s.port) s.port->Purge();
+      s.error.Reset();  // the message is the report; the reader's code is not kept
+      if (form == Form::Text) return OmrInfo::kFailed;
+      return EndExchange(s);
+    }
+  }
+  return EndExchange(s);
+}
+
+}  // namespace
+
+int SendFormatFile(OmrInfo& session, const std::string& path) {
+  return Download(session, Form::File, path);
+}
+
+int SendFormatText(OmrInfo& session, std::string_view text) {
+  return Download(session, Form::Text, text);
+}
+
+// An argument of fewer than four characters has no fourth character from the
+// end; it is taken as a path.
+bool IsFormatText(std::string_view argument) {
+  return argument.size() >= 4 && argument[argument.size() - 4] == 'B';
+}
+
+}  // namespace markwire

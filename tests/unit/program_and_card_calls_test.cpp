@@ -1,0 +1,210 @@
+// Program download, the one-call card reading and passing, and the
+// calibration commands, through the exports as an application calls them.
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+
+#include "commands/program_download.h"
+#include "markwire.h"
+#include "session/app.h"
+#include "support/session_fixture.h"
+
+namespace markwire::test {
+namespace {
+
+// A reader taking a program: "A a.hex/" answered with its echo and "RD",
+// then every two-byte command echoed, "EN/" once `expected` bytes came. It
+// stops echoing after `echoLimit` bytes.
+class ProgramReader final : public sim::Peer {
+ public:
+  ProgramReader(std::size_t expected, std::size_t echoLimit = SIZE_MAX, std::string ready = "RD")
+      : expected_(expected), echoLimit_(echoLimit), ready_(std::move(ready)) {}
+  void OnReceive(std::span<const std::uint8_t> bytes, std::int64_t now,
+                 sim::PeerOutput& out) override {
+    for (std::uint8_t b : bytes) {
+      pending_ += static_cast<char>(b);
+      if (!started_) {
+        if (pending_ == "A a.hex/") {
+          out.Send(now, pending_ + ready_);
+          started_ = true;
+          pending_.clear();
+          if (expected_ == 0) out.Send(now, "EN/");
+        }
+        continue;
+      }
+      if (pending_.size() < 2) continue;
+      received_ += pending_[0];
+      if (received_.size() <= echoLimit_) out.Send(now, pending_);
+      if (received_.size() == expected_) out.Send(now, "EN/");
+      pending_.clear();
+    }
+  }
+  std::string received_;
+
+ private:
+  std::size_t expected_, echoLimit_;
+  std::string ready_, pending_;
+  bool started_ = false;
+};
+
+class CallsTest : public ::testing::Test {
+ protected:
+  // The session is the process's one session; the peers it talked to live
+  // until the test ends, so that ending a session never reaches a dead one.
+  template <typename P, typename... Args>
+  P& Use(Args&&... args) {
+    peers.push_back(std::make_unique<P>(std::forward<Args>(args)...));
+    sim::Peer& peer = *peers.back();
+    auto owned = std::make_unique<sim::MemoryLink>(clock, peer);
+    link = owned.get();
+    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, notifier));
+    App().Session()->isOpen = true;  // on line without a hand-shake: the peer is not a reader
+    link->Open("mem", kReaderLine);
+    return static_cast<P&>(peer);
+  }
+  void TearDown() override { App().ReplaceSession(App().MakeDefaultSession()); }
+  std::string File(const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + "markwire_program.hex";
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  sim::VirtualClock clock;
+  RecordingNotifier notifier;
+  std::vector<std::unique_ptr<sim::Peer>> peers;
+  sim::MemoryLink* link = nullptr;
+};
+
+TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
+  const std::string program = std::string(":10/00\0\r\n", 9) + std::string(300, 'x');
+  Use<ProgramReader>(program.size());
+  EXPECT_EQ(OmrS(("W " + File(program) + "/").c_str()), 0);  // a "/" in the path cuts it
+  EXPECT_EQ(notifier.messages.back(), "程序装载失败！");
+
+  auto& reader = Use<ProgramReader>(program.size());
+  const std::string path = File(program);
+  const auto slash = path.rfind('/');
+  ASSERT_EQ(chdir(path.substr(0, slash).c_str()), 0);
+  EXPECT_EQ(OmrS(("W " + path.substr(slash + 1) + "/").c_str()), 255);
+  EXPECT_EQ(reader.received_, program);
+  EXPECT_EQ(link->Writes()[4], "//");  // a "/" byte is "//"
+  // At most once per 1 %, always at the end.
+  const auto& progress = notifier.progress;
+  ASSERT_FALSE(progress.empty());
+  EXPECT_LE(progress.size(), 101u);
+  EXPECT_EQ(progress.back(), std::make_pair(309u, 309u));
+  EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
+
+  // The extension hands the notifier's progress to the application.
+  std::pair<unsigned, unsigned> got;
+  OmrSetProgressHandler(
+      [](unsigned done, unsigned total, void* user) {
+        *static_cast<std::pair<unsigned, unsigned>*>(user) = {done, total};
+      },
+      &got);
+  App().Handlers().Progress(3, 4);
+  OmrSetProgressHandler(nullptr, nullptr);
+  EXPECT_EQ(got, std::make_pair(3u, 4u));
+}
+
+TEST_F(CallsTest, ProgramDownloadFailuresShowTheirMessage) {
+  const std::string program = "0123456789";
+  struct Case {
+    const char* what;
+    std::size_t echoLimit;
+    std::string ready;
+    std::string file;
+  } cases[] = {
+      {"the reader stops echoing", 4, "RD", File(program)},
+      {"no RD", SIZE_MAX, "NO", File(program)},
+      {"no such file", SIZE_MAX, "RD", "/nonexistent.hex"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto& reader = Use<ProgramReader>(program.size(), c.echoLimit, c.ready);
+    EXPECT_EQ(SendProgramFile(*App().Session(), c.file), 0);
+    EXPECT_LE(reader.received_.size(), 5u);
+  }
+  // An empty file: "A a.hex/", "RD", then only the wait for "EN".
+  Use<ProgramReader>(std::size_t{0});
+  EXPECT_EQ(SendProgramFile(*App().Session(), File("")), 255);
+  EXPECT_EQ(ProgramFileName("W C:\\FW\\NEW.HEX/"), "C:\\F\\NE.HEX");
+  EXPECT_EQ(ProgramFileName("W C:\\fw\\reader.hex/ more"), "C:\\fw\\reader.hex");
+}
+
+TEST_F(CallsTest, ReadOneCardComposesTheApplicationsSequence) {
+  auto& reader = Use<ScriptedReader>();
+  char data[4096];
+  reader.Expect("R/").Answer("EN").Reply(0, "EN");
+  reader.Expect("r A 0001 0200/").Answer("EN").Reply(0, std::string("0003XYZ\0EN", 10));
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(ReadOneCard(1, 200, data), 3);
+  EXPECT_STREQ(data, "XYZ");
+
+  // A negative option prints with its sign; only digit runs count, so -1
+  // reads one extra byte as 1 would.
+  reader.Expect("R/").Answer("EN").Reply(0, "EN");
+  reader.Expect("r A -001 0002/").Answer("EN").Reply(0, "0003XYZEN");
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(ReadOneCard(-1, 2, data), 3);
+  EXPECT_STREQ(data, "XYZ");
+
+  // "R/" refused: the code comes back in the buffer, nothing else is sent.
+  reader.Expect("R/").Answer("08");
+  EXPECT_EQ(ReadOneCard(1, 200, data), 0);
+  EXPECT_STREQ(data, "08");
+  EXPECT_EQ(reader.StepsLeft(), 0u);
+  EXPECT_TRUE(reader.Unexpected().empty());
+}
+
+TEST_F(CallsTest, PassOneCardSetsTheTestPointThenPasses) {
+  auto& reader = Use<ScriptedReader>();
+  char data[16] = "untouched";
+  reader.Expect("I 0 001 02/").Answer("\xFC\xFC").Reply(0, "\xFF\xFF");
+  reader.Expect("I 3/").Answer("\xFC\xFC");  // no status within 3000 ms: passed
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(PassOneCard(1, 2, data), 255);
+  EXPECT_STREQ(data, "untouched");
+
+  reader.Expect("I 0 001 02/").Answer("\xFC\xFC").Reply(0, "\xFF\xFF");
+  reader.Expect("I 3/").Answer("\xFC\xFC").Reply(500, "16");
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(PassOneCard(1, 2, data), 0);
+  EXPECT_STREQ(data, "16");
+
+  reader.Expect("I 0 001 02/").Answer("03");  // test point refused: nothing more
+  EXPECT_EQ(PassOneCard(1, 2, data), -1);
+  EXPECT_EQ(reader.StepsLeft(), 0u);
+  EXPECT_TRUE(reader.Unexpected().empty());
+}
+
+TEST_F(CallsTest, AdjustmentsSendTheirCommandsAndTakeTheirStatusByKind) {
+  auto& reader = Use<ScriptedReader>();
+  struct Case {
+    int (*call)();
+    const char* command;
+  } cases[] = {
+      {[] { return AdjustGrayInfo(1, 2); }, "J 02 01/"},  // the second argument first
+      {[] { return AdjustCardInfo(1, 2); }, "J 001 02/"},
+      {[] { return AdjustMota(5); }, "MO 5/"},
+      {[] { return AdjustForeTime(-3); }, "m 3 S/"},
+      {[] { return AdjustBehindTime(4); }, "M 4/"},
+  };
+  for (const auto& c : cases) {
+    reader.Expect(c.command).Answer("EN").Reply(0, "EN");
+    EXPECT_EQ(c.call(), 255) << c.command;
+  }
+  // Refused: the gray and card adjustments leave the code pending for the
+  // next OmrG; the motor and timing ones take it off themselves.
+  reader.Expect("J 02 01/").Answer("06");
+  EXPECT_EQ(AdjustGrayInfo(1, 2), 0);
+  EXPECT_TRUE(App().Session()->error.Pending());
+  reader.Expect("m 3 S/").Answer("06");
+  EXPECT_EQ(AdjustForeTime(-3), 0);
+  EXPECT_FALSE(App().Session()->error.Pending());
+  EXPECT_EQ(App().Session()->error.Code(), "06");
+  EXPECT_TRUE(reader.Mismatches().empty());
+}
+
+}  // namespace
+}  // namespace markwire::test
