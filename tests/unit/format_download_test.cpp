@@ -61,7 +61,10 @@ class FormatTest : public SessionTest {
   void Accept(const std::string& command) { reader.Expect(command).Answer("EN"); }
   void End() { reader.Expect("EN/").Reply(0, "EN/EN"); }
   std::string WriteFile(const std::string& text) {
-    const std::string path = ::testing::TempDir() + "markwire_format_test.fmt";
+    // One file per test and process: ctest runs tests side by side.
+    const std::string path = ::testing::TempDir() + "markwire_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             "_" + std::to_string(getpid()) + ".fmt";
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }

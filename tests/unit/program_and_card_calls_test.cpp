@@ -65,7 +65,10 @@ class CallsTest : public ::testing::Test {
   }
   void TearDown() override { App().ReplaceSession(App().MakeDefaultSession()); }
   std::string File(const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + "markwire_program.hex";
+    // One file per test and process: ctest runs tests side by side.
+    const std::string path = ::testing::TempDir() + "markwire_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             "_" + std::to_string(getpid()) + ".hex";
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
