@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -110,6 +112,54 @@ void BM_CpuDuringFinalStatusWait(benchmark::State& state) {
   reader.host.Stop();
 }
 BENCHMARK(BM_CpuDuringFinalStatusWait)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// A program download with the reader at line speed: each file byte is two
+// bytes out and two echoed back, 4 x 11 bits at 38400 baud = 1.146 ms of
+// wire time. The counter is the measured time per byte over that wire time;
+// it is taken up to the last byte's echo, before the reader's closing "EN".
+void BM_ProgramDownloadPerByte(benchmark::State& state) {
+  const std::size_t bytes = static_cast<std::size_t>(state.range(0));
+  char dir[] = "/tmp/markwire-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr || chdir(dir) != 0) {
+    state.SkipWithError("no temporary directory");
+    return;
+  }
+  {
+    std::FILE* f = std::fopen("p.hex", "wb");
+    for (std::size_t i = 0; i < bytes; ++i) std::fputc(":0123456789ABCDEF\r\n"[i % 19], f);
+    std::fclose(f);
+  }
+  Reader reader{ReaderConfig::Realistic()};
+  if (OmrInitDevice(reader.host.DevicePath().c_str()) != 255) {
+    state.SkipWithError("no hand-shake");
+    return;
+  }
+  static std::chrono::steady_clock::time_point lastByte;
+  OmrSetProgressHandler(
+      [](unsigned done, unsigned total, void*) {
+        if (done == total) lastByte = std::chrono::steady_clock::now();
+      },
+      nullptr);
+  double ratio = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    if (OmrS("W p.hex/") != 255) {
+      state.SkipWithError("the download failed");
+      break;
+    }
+    const double perByteMs =
+        std::chrono::duration<double, std::milli>(lastByte - start).count() / bytes;
+    constexpr double kWireMsPerByte = 4 * 11 * 1000.0 / 38400;
+    ratio = perByteMs / kWireMsPerByte;
+    state.counters["ms_per_byte"] = perByteMs;
+  }
+  state.counters["ratio_to_wire"] = ratio;
+  OmrSetProgressHandler(nullptr, nullptr);
+  std::remove("p.hex");
+  if (chdir("/") == 0) rmdir(dir);
+  reader.host.Stop();
+}
+BENCHMARK(BM_ProgramDownloadPerByte)->Arg(2000)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 

@@ -114,14 +114,29 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
   return EndExchange(s);
 }
 
+// What the download left in the session, for whoever traces it (the CLI
+// prints it): the settings are otherwise only visible in how cards read.
+int Summarize(OmrInfo& s, int result) {
+  if (!s.notifier().WantsWireTrace()) return result;
+  const auto& p = s.barcodeParams;
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "format: result %d, sync %d, barcode %s, after first byte %s, barcode line %d %d %d "
+                "%d %d",
+                result, s.syncCount, s.barcodeEnabled ? "on" : "off",
+                s.barcodeAfterFirstByte ? "yes" : "no", p[0], p[1], p[2], p[3], p[4]);
+  s.notifier().WireTrace(line);
+  return result;
+}
+
 }  // namespace
 
 int SendFormatFile(OmrInfo& session, const std::string& path) {
-  return Download(session, Form::File, path);
+  return Summarize(session, Download(session, Form::File, path));
 }
 
 int SendFormatText(OmrInfo& session, std::string_view text) {
-  return Download(session, Form::Text, text);
+  return Summarize(session, Download(session, Form::Text, text));
 }
 
 // An argument of fewer than four characters has no fourth character from the

@@ -36,6 +36,35 @@ void Complain(const std::string& reason);
 // it cannot.
 bool OpenReader(const std::string& device);
 
+// The required -d/--device option of the subcommands that talk to a reader.
+void AddDeviceOption(CLI::App& command, std::string& device);
+
+// The last format summary the library traced ("format: result ..."), empty
+// when none came.
+std::string LastFormatSummary();
+
+// The reader protocol names files inside a command that ends at the first
+// "/" and drops every "W" and blank from program file names, so a file is
+// handed to the library under a plain name: a symbolic link in a private
+// temporary directory, which becomes the working directory while it exists.
+class StagedFile {
+ public:
+  StagedFile(const std::string& path, const std::string& plainName);
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  bool Ok() const { return ok_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::string dir_, link_, previous_, error_;
+  bool ok_ = false;
+};
+
+// Downloads the format file at `path`; prints what the library recorded on
+// `out` (JSON only on standard output). Returns an exit status.
+int DownloadFormatFile(const std::string& path, bool json, std::FILE* out);
+
 // Options that shape the simulated reader, shared by `sim` and `demo`.
 struct SimOptions {
   std::string cardsFile;
@@ -55,6 +84,7 @@ struct SimOptions {
 
 // The card reading loop shared by `read` and `demo`: returns the exit status.
 struct ReadOptions {
+  std::string format;  // downloaded before the first card when set
   int count = 1;
   int option = 0;
   int limit = 2000;
@@ -67,5 +97,9 @@ void AddSendCommand(CLI::App& app, Globals& globals);
 void AddReadCommand(CLI::App& app, Globals& globals);
 void AddSimCommand(CLI::App& app, Globals& globals);
 void AddDemoCommand(CLI::App& app, Globals& globals);
+void AddFormatCommand(CLI::App& app, Globals& globals);
+void AddProgramCommand(CLI::App& app, Globals& globals);
+void AddTestCommand(CLI::App& app, Globals& globals);
+void AddAdjustCommand(CLI::App& app, Globals& globals);
 
 }  // namespace markwire::cli

@@ -14,6 +14,7 @@ void AddDemoCommand(CLI::App& app, Globals& globals) {
   };
   auto options = std::make_shared<Options>();
   options->read.count = 3;
+  options->read.format = MARKWIRE_SAMPLE_FORMAT;
   CLI::App* command = app.add_subcommand(
       "demo", "Start a simulated reader on a pseudo-terminal, hand-shake and read a few cards");
   options->sim.AddTo(*command);
@@ -33,7 +34,8 @@ void AddDemoCommand(CLI::App& app, Globals& globals) {
       globals.exitStatus = kExitNoReader;
       return;
     }
-    std::fprintf(stderr, "reader on line; reading %d card%s\n", options->read.count,
+    std::fprintf(stderr, "reader on line; card format %s, then %d card%s\n",
+                 options->read.format.c_str(), options->read.count,
                  options->read.count == 1 ? "" : "s");
     globals.exitStatus = ReadCards(options->read);
   });

@@ -13,8 +13,14 @@ namespace {
 // Room for the largest block the library delivers and then some.
 constexpr std::size_t kCardBuffer = 8192;
 
-std::string ErrorText() {
+// The text of a code that came instead of a card. ReadOneCard ends with
+// "-/", which clears the error record, so the record only still knows the
+// text when the card never started.
+std::string ErrorText(const std::string& code) {
+  char current[4] = {};
   char text[64] = {};
+  OmrGetError(current);
+  if (code != current) return "reader status " + code;
   OmrGetErrorStr(text);
   return text;
 }
@@ -22,6 +28,8 @@ std::string ErrorText() {
 }  // namespace
 
 void AddReadOptions(CLI::App& command, ReadOptions& options) {
+  command.add_option("--format", options.format, "Download this card format file first")
+      ->check(CLI::ExistingFile);
   command.add_option("-n,--count", options.count, "Cards to read (0: until the hopper is empty)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -34,30 +42,25 @@ void AddReadOptions(CLI::App& command, ReadOptions& options) {
   command.add_flag("--json", options.json, "One JSON object per card");
 }
 
-// One card as an application composes it: "R/", the read command, OmrG, "-/".
+// One card per ReadOneCard: "R/", the read command, OmrG, "-/".
 int ReadCards(const ReadOptions& options) {
+  if (!options.format.empty()) {
+    if (const int status = DownloadFormatFile(options.format, options.json, stderr);
+        status != 0)
+      return status;
+  }
   const bool progress = options.count > 1 && isatty(STDERR_FILENO) && !options.json;
   int read = 0;
   for (int n = 1; options.count == 0 || n <= options.count; ++n) {
     if (progress) std::fprintf(stderr, "\rreading card %d of %d", n, options.count);
     std::string data(kCardBuffer, '\0');
-    int result = OmrS("R/");
-    bool refused = result <= 0;
-    if (!refused) {
-      char command[32];
-      std::snprintf(command, sizeof command, "r A %04d %04d/", options.option, options.limit);
-      OmrS(command);
-      result = OmrG(data.data());
-      OmrS("-/");
-    } else {
-      OmrG(data.data());  // the pending code
-    }
+    const int result = ReadOneCard(options.option, options.limit, data.data());
     data.resize(data.find('\0'));
     if (progress) std::fprintf(stderr, "\r\033[K");
-    // 255 from OmrG means a status code came instead of data.
-    if (refused || result == 255 || result <= 0) {
+    // 0 with a code: "R/" refused; 255: a status came instead of data.
+    if (result == 255 || result <= 0) {
       const std::string code = result < 0 ? "" : data;
-      const std::string text = code.empty() ? "the reader was lost" : ErrorText();
+      const std::string text = code.empty() ? "the reader did not send the card" : ErrorText(code);
       if (code == "16" && options.count == 0 && read > 0) return 0;  // hopper emptied
       if (options.json) {
         PrintJson({{"card", n}, {"result", result}, {"error", code}, {"text", text}});

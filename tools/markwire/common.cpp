@@ -1,4 +1,10 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "cli.h"
@@ -13,12 +19,14 @@ namespace {
 struct TraceState {
   bool print = false;
   std::string openFailure;
+  std::string formatSummary;
 };
 TraceState traceState;
 
 void OnTrace(const char* line, void*) {
   const std::string_view text(line);
   if (traceState.print) std::fprintf(stderr, "trace %s\n", line);
+  if (text.starts_with("format: ")) traceState.formatSummary = text.substr(8);
   const auto open = text.find("open ");
   if (open != std::string_view::npos && text.find(": ", open) != std::string_view::npos)
     traceState.openFailure = std::string(text.substr(text.find_first_not_of(' ', open + 5)));
@@ -39,6 +47,60 @@ void PrintJson(const nlohmann::json& object) {
 
 void Complain(const std::string& reason) {
   std::fprintf(stderr, "markwire: %s\n", reason.c_str());
+}
+
+std::string LastFormatSummary() { return traceState.formatSummary; }
+
+void AddDeviceOption(CLI::App& command, std::string& device) {
+  command.add_option("-d,--device", device, "Serial device, e.g. /dev/ttyUSB0")->required();
+}
+
+StagedFile::StagedFile(const std::string& path, const std::string& plainName) {
+  char absolute[PATH_MAX];
+  if (realpath(path.c_str(), absolute) == nullptr) {
+    error_ = path + ": " + std::strerror(errno);
+    return;
+  }
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) != nullptr) previous_ = cwd;
+  char pattern[] = "/tmp/markwire-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    error_ = std::string("cannot make a temporary directory: ") + std::strerror(errno);
+    return;
+  }
+  dir_ = pattern;
+  link_ = dir_ + "/" + plainName;
+  if (symlink(absolute, link_.c_str()) != 0 || chdir(dir_.c_str()) != 0) {
+    error_ = std::string("cannot stage the file: ") + std::strerror(errno);
+    return;
+  }
+  ok_ = true;
+}
+
+StagedFile::~StagedFile() {
+  if (!previous_.empty() && chdir(previous_.c_str()) != 0) {
+    // The directory we came from is gone; staying in /tmp is harmless.
+  }
+  if (!link_.empty()) unlink(link_.c_str());
+  if (!dir_.empty()) rmdir(dir_.c_str());
+}
+
+int DownloadFormatFile(const std::string& path, bool json, std::FILE* out) {
+  StagedFile staged(path, "card.fmt");
+  if (!staged.Ok()) {
+    Complain(staged.Error());
+    return kExitRefused;
+  }
+  // The file form of the download, as DownLoadFormatFile sends a path.
+  const int result = OmrS("S card.fmt/");
+  const std::string summary = LastFormatSummary();
+  if (json && out == stdout) {
+    PrintJson({{"format", path}, {"result", result}, {"summary", summary}});
+  } else {
+    std::fprintf(out, "format %s: %s\n", path.c_str(), summary.c_str());
+  }
+  if (result != 255) Complain(path + ": the reader did not take the whole format");
+  return result == 255 ? 0 : kExitRefused;
 }
 
 bool OpenReader(const std::string& device) {

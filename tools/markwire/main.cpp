@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
   markwire::cli::AddSimCommand(app, globals);
   markwire::cli::AddSendCommand(app, globals);
   markwire::cli::AddReadCommand(app, globals);
+  markwire::cli::AddFormatCommand(app, globals);
+  markwire::cli::AddProgramCommand(app, globals);
+  markwire::cli::AddTestCommand(app, globals);
+  markwire::cli::AddAdjustCommand(app, globals);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
