@@ -35,7 +35,9 @@ CommandFamily ClassifyCommand(std::string_view command) {
       return CommandFamily::EndCard;
     case 'S':
       return CommandFamily::Format;
-    case 'W':
+    // The library's "W" command names a file on its own side; the reader only
+    // ever sees the "A" command that opens the download.
+    case 'A':
       return CommandFamily::Program;
     case 'I':
       return CommandFamily::Test;

@@ -8,8 +8,10 @@
 
 namespace markwire::sim {
 
-// The families of commands the reader tells apart. Format, Program, Test and
-// Waveform are the families whose exchanges are not simulated yet.
+// The families of commands the reader tells apart by their text alone. What
+// a command does also depends on the reader's state: during a format
+// download every command is one of the format's. Waveform is the one family
+// whose exchange is not simulated yet.
 enum class CommandFamily {
   Online,    // text ending in "ONLINE/"
   Feed,      // "R": feed a card
@@ -17,10 +19,11 @@ enum class CommandFamily {
   Quit,      // "Q": go offline
   EndCard,   // "-": done with the current card
   Format,    // "S": format download
-  Program,   // "W": program download
+  Program,   // "A": opens a program download
   Test,      // "I": test and diagnostic commands
   Waveform,  // "PR": barcode waveform request
-  Other,     // anything else, digits and blank commands included
+  Other,     // anything else, digits and blank commands included; the
+             // calibration commands ("J", "MO", "m", "M") are among them
 };
 
 // The text without its leading spaces (only spaces: the library skips

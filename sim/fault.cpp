@@ -17,7 +17,7 @@ struct KindInfo {
   enum class Value { None, Required, Optional } value;
 };
 
-constexpr std::array<KindInfo, 11> kKinds{{
+constexpr std::array<KindInfo, 14> kKinds{{
     {Kind::WrongEcho, "wrong-echo", KindInfo::Value::None},
     {Kind::Status, "status", KindInfo::Value::Required},
     {Kind::FinalStatus, "final", KindInfo::Value::Required},
@@ -29,6 +29,9 @@ constexpr std::array<KindInfo, 11> kKinds{{
     {Kind::ExtraBytes, "extra", KindInfo::Value::Required},
     {Kind::PartialEcho, "partial-echo", KindInfo::Value::None},
     {Kind::HangUp, "hangup", KindInfo::Value::None},
+    {Kind::ShortBlock, "short-block", KindInfo::Value::Required},
+    {Kind::OverArea, "over-area", KindInfo::Value::None},
+    {Kind::StopEcho, "stop-echo", KindInfo::Value::Required},
 }};
 
 // "no-answer", "No_Answer" and "noanswer" all name the same kind.
@@ -91,7 +94,10 @@ std::string CheckValue(const KindInfo& info, const std::optional<std::string_vie
       return "";
     }
     case Kind::TruncateBlock:
-      if (!AllDigits(*value) || value->size() > 6) return "fault 'truncate' needs a byte count";
+    case Kind::ShortBlock:
+    case Kind::StopEcho:
+      if (!AllDigits(*value) || value->size() > 6)
+        return "fault '" + name + "' needs a count (at most six digits)";
       return "";
     default:
       return "";

@@ -34,6 +34,9 @@ unsigned MemoryLink::Write(std::span<const std::uint8_t> data) {
     return 0;
   }
   events_.push_back({EventKind::Write, now, std::string(data.begin(), data.end())});
+  // The clock may have moved on in a sleep; what the peer did meanwhile
+  // comes before what it now receives.
+  WakeUpTo(now);
   peer_.OnReceive(data, now, *this);
   return static_cast<unsigned>(data.size());
 }
@@ -54,6 +57,17 @@ unsigned MemoryLink::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
     // the last byte, whichever is first.
     const std::int64_t limit = got == 0 ? deadline : std::min(deadline, last + gap);
     const bool byteInTime = !arriving_.empty() && arriving_.front().atUs <= limit;
+    // A wake comes first when it is due before the next byte and before a
+    // hang-up; what the peer sends then may still reach this read.
+    if (!wakes_.empty()) {
+      const std::int64_t wake = wakes_.top();
+      if (wake <= limit && (!byteInTime || wake < arriving_.front().atUs) && wake < hangupAtUs_) {
+        wakes_.pop();
+        clock_.AdvanceTo(wake);
+        peer_.OnWake(wake, *this);
+        continue;
+      }
+    }
     if (hangupAtUs_ <= limit && (!byteInTime || hangupAtUs_ <= arriving_.front().atUs)) {
       clock_.AdvanceTo(hangupAtUs_);
       lost_ = true;
@@ -78,6 +92,7 @@ unsigned MemoryLink::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
 void MemoryLink::Purge() {
   const std::int64_t now = clock_.NowUs();
   events_.push_back({EventKind::Purge, now, {}});
+  WakeUpTo(now);
   while (!arriving_.empty() && arriving_.front().atUs <= now) arriving_.pop_front();
 }
 
@@ -115,6 +130,14 @@ void MemoryLink::Send(std::int64_t atUs, std::span<const std::uint8_t> bytes,
 
 void MemoryLink::HangUp(std::int64_t atUs) {
   hangupAtUs_ = std::max(atUs, lineFreeAtUs_);
+}
+
+void MemoryLink::WakeUpTo(std::int64_t upToUs) {
+  while (!wakes_.empty() && wakes_.top() <= upToUs) {
+    const std::int64_t wake = wakes_.top();
+    wakes_.pop();
+    peer_.OnWake(wake, *this);
+  }
 }
 
 std::int64_t MemoryLink::LineFreeAt() const {

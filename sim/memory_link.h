@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -57,11 +59,16 @@ class MemoryLink final : public PortLink, private PeerOutput {
             std::int64_t byteTimeUs) override;
   void HangUp(std::int64_t atUs) override;
   std::int64_t LineFreeAt() const override;
+  void WakeAt(std::int64_t atUs) override { wakes_.push(atUs); }
+  // Wakes the peer for each time asked for up to upToUs, in order.
+  void WakeUpTo(std::int64_t upToUs);
   bool LostBy(std::int64_t us) const { return us >= hangupAtUs_; }
 
   VirtualClock& clock_;
   Peer& peer_;
   std::deque<Arrival> arriving_;
+  // Kept across Close and Open: they belong to the device, not to the port.
+  std::priority_queue<std::int64_t, std::vector<std::int64_t>, std::greater<>> wakes_;
   std::int64_t lineFreeAtUs_ = 0;
   std::int64_t hangupAtUs_ = std::numeric_limits<std::int64_t>::max();
   bool open_ = false;

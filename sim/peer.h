@@ -27,6 +27,10 @@ class PeerOutput {
   virtual void HangUp(std::int64_t atUs) = 0;
   // When the last byte sent so far leaves the line (or now, if earlier).
   virtual std::int64_t LineFreeAt() const = 0;
+  // Asks for Peer::OnWake at atUs, for a peer that must act on silence: the
+  // end of a program download shows only as a line that stays quiet. Every
+  // request is kept; a peer that no longer needs one just ignores the call.
+  virtual void WakeAt(std::int64_t atUs) = 0;
 };
 
 class Peer {
@@ -35,6 +39,9 @@ class Peer {
   // The library wrote `bytes`; they reached the peer at nowUs.
   virtual void OnReceive(std::span<const std::uint8_t> bytes, std::int64_t nowUs,
                          PeerOutput& out) = 0;
+  // A time asked for with WakeAt has come. nowUs is that time on a host with
+  // virtual time, and the moment of the call on a real one.
+  virtual void OnWake(std::int64_t /*nowUs*/, PeerOutput& /*out*/) {}
 };
 
 }  // namespace markwire::sim

@@ -108,6 +108,7 @@ bool PtyHost::Start() {
   wakeRead_ = wake[0];
   wakeWrite_ = wake[1];
   outgoing_.clear();
+  wakes_ = {};
   lineFreeAtUs_ = 0;
   hangUpAtUs_ = -1;
   hungUp_ = false;
@@ -276,6 +277,10 @@ void PtyHost::Loop() {
   bool ok = true;
   while (ok) {
     std::int64_t now = NowUs();
+    while (!wakes_.empty() && wakes_.top() <= now) {
+      wakes_.pop();
+      peer_.OnWake(now, *this);
+    }
     bool blocked = false;
     ok = WriteDue(now, blocked);
     if (!ok) break;
@@ -304,6 +309,7 @@ void PtyHost::Loop() {
     } else if (hangUpAtUs_ >= 0) {
       wakeAt = hangUpAtUs_;
     }
+    if (!wakes_.empty() && (wakeAt < 0 || wakes_.top() < wakeAt)) wakeAt = wakes_.top();
     std::array<pollfd, 2> fds{{{master_, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
                                {wakeRead_, POLLIN, 0}}};
     timespec wait{};

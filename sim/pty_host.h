@@ -13,7 +13,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <queue>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -73,6 +75,7 @@ class PtyHost final : private PeerOutput {
             std::int64_t byteTimeUs) override;
   void HangUp(std::int64_t atUs) override;
   std::int64_t LineFreeAt() const override;
+  void WakeAt(std::int64_t atUs) override { wakes_.push(atUs); }
 
   void Loop();
   // Writes what is due; false when the terminal failed.
@@ -96,6 +99,7 @@ class PtyHost final : private PeerOutput {
 
   // Owned by the host's thread while it runs.
   std::deque<Outgoing> outgoing_;
+  std::priority_queue<std::int64_t, std::vector<std::int64_t>, std::greater<>> wakes_;
   std::int64_t lineFreeAtUs_ = 0;
   std::int64_t hangUpAtUs_ = -1;
   std::int64_t lastProgressUs_ = 0;

@@ -24,6 +24,14 @@ struct ReaderConfig {
   // From the end of the answer to "R/" to its final status: the card's
   // travel through the reader.
   std::int64_t cardDelayUs = 0;
+  // How long the line stays quiet after the last byte of a program download
+  // before the reader takes the download as complete and confirms it. The
+  // reader is never told the program's length, so silence is its only end
+  // mark. Kept well below the library's 1000 ms wait for each echo, which a
+  // healthy download never comes near, and well within its 6000 ms wait for
+  // the confirmation. It must not be 0: the library's next byte comes only
+  // after it has read the echo of the one before.
+  std::int64_t programIdleEndUs = 300'000;
   // Whether commands other than "R/" send a final status. Without it the
   // library waits its full final-status time-out after each of them.
   bool sendFinalStatus = true;

@@ -1,18 +1,22 @@
 // The simulated reader over the in-memory line on virtual time: the exact
-// bytes it sends, the faults it plays, their text syntax and its card files.
+// bytes it sends, the faults it plays, their text syntax and its card files,
+// its downloads, test read-outs and calibration settings.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
 #include <variant>
 #include <vector>
 
+#include "calibration.h"
 #include "card_source.h"
 #include "fault.h"
 #include "memory_link.h"
@@ -168,6 +172,205 @@ TEST_F(SimReaderTest, FaultsMatchTheirCommandAndCountDownAndCutShortRepliesChang
   EXPECT_EQ(machine_->CurrentCard()->data, "ABCDE");
 }
 
+// The library reads only the echo and two bytes per format command and sends
+// the next one at once: a single byte more would be taken as the next answer.
+TEST_F(SimReaderTest, FormatDownloadAnswersEchoAndTwoBytesOnlyAndKeepsTheFormat) {
+  Make();
+  GoOnline();
+  machine_->AddFault({Kind::Status, "G", "06", 1});
+  const struct {
+    std::string command, answer;
+  } steps[] = {
+      {"S a.txt/", "EN"},
+      {"T/", "EN"},
+      {"F 001 01\r\n  000 01 01 1/", "EN"},  // a command may run over lines
+      {"G 1 2/", "06"},                      // refused: not part of the format
+      {"f 1 010 020 03 08/", "EN"},
+      {"R/", "EN"},  // inside a format even "R/" is only a format command
+      {"EN/", "EN"},
+  };
+  for (const auto& step : steps) {
+    Write(step.command);
+    EXPECT_EQ(Read(step.command.size() + 2), step.command + step.answer);
+    EXPECT_EQ(link_->PendingBytes(), 0u) << step.command;
+  }
+  const ReaderFormat format = machine_->Format();
+  EXPECT_EQ(format.commands, (std::vector<std::string>{"T/", "F 001 01\r\n  000 01 01 1/",
+                                                       "f 1 010 020 03 08/", "R/"}));
+  EXPECT_EQ(format.barcode, (std::array<long, 5>{1, 10, 20, 3, 8}));
+  EXPECT_EQ(machine_->Counters().cardsRead, 0u);
+  EXPECT_EQ(Exchange("R/"), "R/ENEN");  // the download is over
+}
+
+// Everything after the echo of a test command, by the exact bytes the
+// library reads: acknowledgement, "done" or status, length field, values and
+// the two closing bytes.
+TEST_F(SimReaderTest, TestCommandsSendTheFramingTheLibraryReads) {
+  const std::string ack = "\xFC\xFC", done = "\xFF\xFF";
+  const struct {
+    std::optional<Fault> fault;
+    std::string command, head;
+    std::size_t values;  // after the head, followed by "EN"; 0: nothing follows
+  } cases[] = {
+      {{}, "I 0 005 03/", ack + done, 0},
+      {{}, "I 5 01 02/", ack + done, 0},
+      {{}, "I 1 001 01 010 48/", ack + done + "0480", 480},
+      {{}, "I 2 010 48 001 01/", ack + done + "0736", 736},  // |(-8) x (-46)| per side
+      {{}, "I 1 001 01 200 48/", ack + done + "9600", 9600},
+      {{}, "I 2 001 01 200 48/", "06", 0},  // 19200 values do not fit four digits
+      {{}, "I 1 001 01/", "06", 0},
+      {{}, "I 4/", ack + "0096", 96},
+      {{}, "I 6 3/", ack + "0256", 256},
+      {{}, "I 3/", ack + done, 0},
+      {{}, "I 3/", ack + "16", 0},  // the hopper is empty
+      {{}, "I 9/", "ENEN", 0},      // no test the reader knows: an ordinary command
+      {Fault{Kind::Status, "I 0", "03", 1}, "I 0 007 04/", "03", 0},
+      {Fault{Kind::FinalStatus, "I 1", "04", 1}, "I 1 001 01 002 04/", ack + "04", 0},
+      {Fault{Kind::OverArea, "I", "", 1}, "I 1 001 01 002 04/", ack + done + "0026", 26},
+      {Fault{Kind::ShortBlock, "I 4", "10", 1}, "I 4/", ack + "0096", 10},
+      {Fault{Kind::GarbageLength, "I 6", "", 1}, "I 6 3/", ack + "12x4", 256},
+  };
+  Make({}, {{"1A", ""}});
+  GoOnline();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    if (c.fault) machine_->AddFault(*c.fault);
+    const std::string reply = Exchange(c.command);
+    ASSERT_TRUE(reply.starts_with(c.command + c.head));
+    EXPECT_EQ(reply.size(), c.command.size() + c.head.size() + c.values + (c.values ? 2 : 0));
+    if (c.values) {
+      EXPECT_TRUE(reply.ends_with("EN"));
+    }
+  }
+  const TestSettings tests = machine_->Tests();
+  EXPECT_EQ(tests.point, (NumberPair{5, 3}));  // not 7, 4: that one was refused
+  EXPECT_EQ(tests.pair, (NumberPair{1, 2}));
+  EXPECT_EQ(machine_->Counters().cardsPassed, 1u);
+}
+
+// Light paper, dark print and pencil: the card "1A" marks column 3 of line 1
+// (the digit 1) and column 2 of line 2 (the letter A); column 1 is the timing
+// track on both sides.
+TEST_F(SimReaderTest, AreaReadShowsTheTimingTrackAndTheCurrentCardsMarks) {
+  Make({}, {{"1A", ""}});
+  GoOnline();
+  ASSERT_EQ(Exchange("R/"), "R/ENEN");
+  const std::string command = "I 2 001 01 002 04/";
+  const std::string reply = Exchange(command);
+  ASSERT_EQ(reply.size(), command.size() + 8 + 16 + 2);
+  std::string shades;
+  for (const char value : reply.substr(command.size() + 8, 16)) {
+    const auto level = static_cast<unsigned char>(value);
+    EXPECT_TRUE((level >= 20 && level <= 80) || (level >= 200 && level <= 240)) << int{level};
+    shades += level < 128 ? 'D' : 'L';
+  }
+  EXPECT_EQ(shades,
+            "DLDLDDLL"
+            "DLLLDLLL");
+  EXPECT_EQ(Exchange(command), reply);  // the same every time
+}
+
+// Designated initializers would leave fields out, which the warnings refuse.
+template <typename Set>
+CalibrationValues With(Set set) {
+  CalibrationValues values;
+  set(values);
+  return values;
+}
+
+TEST(SimCalibration, CommandsSetTheirValueAndMalformedOnesNothing) {
+  using V = CalibrationValues;
+  const struct {
+    const char* command;
+    CalibrationValues want;
+  } cases[] = {
+      {"J 12 03/", With([](V& v) {
+         v.gray = NumberPair{12, 3};
+       })},
+      {"J -5 03/", With([](V& v) {
+         v.gray = NumberPair{-5, 3};
+       })},
+      {"J 007 05/", With([](V& v) {
+         v.card = NumberPair{7, 5};
+       })},
+      // Three characters wide: card information.
+      {"J -05 03/", With([](V& v) {
+         v.card = NumberPair{-5, 3};
+       })},
+      {"J 1234 05/", With([](V& v) {
+         v.card = NumberPair{1234, 5};
+       })},
+      {"MO 1/", With([](V& v) { v.mota = 1; })},
+      {"m 15 S/", With([](V& v) { v.foreTime = -15; })},
+      {"m 0/", With([](V& v) { v.foreTime = 0; })},
+      {"M 3 S/", With([](V& v) { v.behindTime = -3; })},
+      {"M 20/", With([](V& v) { v.behindTime = 20; })},
+      {"J 12/", {}},
+      {"M 3 X/", {}},
+      {"MO/", {}},
+  };
+  for (const auto& c : cases) {
+    CalibrationValues got;
+    EXPECT_EQ(TakeCalibration(c.command, got), !(c.want == CalibrationValues{})) << c.command;
+    EXPECT_EQ(got, c.want) << c.command;
+  }
+}
+
+TEST_F(SimReaderTest, CalibrationCommandsAreOrdinaryAndARefusedOneIsNotKept) {
+  Make();
+  GoOnline();
+  machine_->AddFault({Kind::Status, "M", "06", 1});
+  EXPECT_EQ(Exchange("M 3 S/"), "M 3 S/06");
+  EXPECT_EQ(Exchange("m 15 S/"), "m 15 S/ENEN");
+  EXPECT_EQ(Exchange("J 12 03/"), "J 12 03/ENEN");
+  EXPECT_EQ(machine_->Calibration(), With([](CalibrationValues& v) {
+              v.gray = NumberPair{12, 3};
+              v.foreTime = -15;
+            }));
+}
+
+// Every byte comes as the byte and "/", "/" and NUL included, and is echoed;
+// the reader confirms once the line has stayed quiet.
+TEST_F(SimReaderTest, ProgramDownloadEchoesEveryByteAndConfirmsAfterTheQuietTime) {
+  const std::string program = "a/\0\r\n\xFF/"s;
+  const std::int64_t quietUs = ReaderConfig{}.programIdleEndUs;
+  for (const int stopAfter : {-1, 3}) {
+    SCOPED_TRACE(stopAfter);
+    Make();
+    GoOnline();
+    if (stopAfter >= 0) machine_->AddFault({Kind::StopEcho, "A", std::to_string(stopAfter), 1});
+    Write("A a.hex/");
+    ASSERT_EQ(Read(10), "A a.hex/RD");
+    // Like the library, it gives up at the first byte that is not echoed.
+    std::size_t sent = 0;
+    while (sent < program.size()) {
+      const std::string pair = program.substr(sent++, 1) + "/";
+      Write(pair);
+      const bool echoed = stopAfter < 0 || sent <= static_cast<std::size_t>(stopAfter);
+      EXPECT_EQ(Read(2, 1000), echoed ? pair : "") << sent;
+      if (!echoed) break;
+    }
+    const std::int64_t lastUs = clock_.NowUs();
+    EXPECT_EQ(Read(3, 6000), stopAfter < 0 ? "EN/" : "");
+    if (stopAfter < 0) {
+      EXPECT_EQ(clock_.NowUs() - lastUs, quietUs);
+    }
+    const ProgramImage image = machine_->Program();
+    EXPECT_EQ(image.bytes, program.substr(0, sent));
+    EXPECT_EQ(image.count, sent);
+    EXPECT_EQ(image.confirmed, stopAfter < 0);
+    EXPECT_EQ(Exchange("R/"), "R/ENEN");  // back to commands
+  }
+  // The library's hand-shake cuts a download short: no confirmation.
+  Write("A a.hex/");
+  ASSERT_EQ(Read(10), "A a.hex/RD");
+  Write("x/");
+  ASSERT_EQ(Read(2), "x/");
+  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");
+  EXPECT_FALSE(machine_->Program().receiving);
+  EXPECT_FALSE(machine_->Program().confirmed);
+}
+
 TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
   const struct {
     const char* text;
@@ -181,6 +384,10 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
       {"no_answer:  r A 0001", {Kind::NoAnswer, "r A 0001", "", -1}, nullptr},
       {"truncate:r=7*3", {Kind::TruncateBlock, "r", "7", 3}, nullptr},
       {"garbage:r", {Kind::GarbageLength, "r", "", -1}, nullptr},
+      {"stop-echo=100", {Kind::StopEcho, "", "100", -1}, nullptr},
+      {"short-block:I 4=0*1", {Kind::ShortBlock, "I 4", "0", 1}, nullptr},
+      {"over-area", {Kind::OverArea, "", "", -1}, nullptr},
+      {"short-block:I", {}, "needs '=value'"},
       {"extra:-=a*b", {Kind::ExtraBytes, "-", "a*b", -1}, nullptr},
       {"", {}, "unknown fault"},
       {"explode:R", {}, "known: wrong-echo"},
@@ -190,7 +397,7 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
       {"extra:r=", {}, "empty value"},
       {"slow:r=0", {}, "milliseconds"},
       {"slow:r=fast", {}, "milliseconds"},
-      {"truncate:r=x", {}, "byte count"},
+      {"truncate:r=x", {}, "needs a count"},
       {"silence*0", {}, "from 1"},
       {"silence*99999999999", {}, "from 1"},
   };
