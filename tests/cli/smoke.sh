@@ -34,6 +34,13 @@ out=$("$mw" --trace send -d "$work/omr" "MO 5/" 2>"$work/trace")
 [ "$out" = "result 0  error 07 Paperboard or synchronous signal error" ] || fail "send printed: $out"
 grep -q '"MO 5/"' "$work/trace" || fail "no wire trace: $(cat "$work/trace")"
 
+# A format as text, then a program file with a progress bar's worth of bytes.
+out=$("$mw" format -d "$work/omr" --text "T/ L 040/" 2>"$work/err") || fail "format: $(cat "$work/err")"
+[[ $out == *"sync 40"*"after first byte yes"* ]] || fail "format printed: $out"
+head -c 5000 /dev/urandom >"$work/prog.bin"
+out=$("$mw" program -d "$work/omr" "$work/prog.bin" 2>"$work/err") || fail "program: $(cat "$work/err")"
+[ "$out" = "result 255" ] || fail "program printed: $out"
+
 # Bad usage and missing devices: non-zero, one line of reason.
 "$mw" send -d "$work/none" "R/" 2>"$work/err" && fail "send to a missing device succeeded"
 [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "No such file" "$work/err" || fail "reason: $(cat "$work/err")"
@@ -42,5 +49,6 @@ grep -q '"MO 5/"' "$work/trace" || fail "no wire trace: $(cat "$work/trace")"
 
 kill "$sim_pid"; wait "$sim_pid"
 [ -e "$work/omr" ] && fail "sim left its link behind"
+grep -q "program: 5000 bytes" "$work/sim.err" || fail "the reader did not keep the program: $(cat "$work/sim.err")"
 sim_pid=
 echo ok

@@ -2,10 +2,13 @@
 // (a pseudo-terminal) with the simulated reader, in real time.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -123,6 +126,74 @@ TEST_F(LibraryTest, CommandWithoutFinalStatusWaitsThreeSecondsWithoutSpinning) {
   EXPECT_GE(wall, 3.0);
   EXPECT_LT(wall, 3.3);
   EXPECT_LT(cpuMs, 30.0);  // process-wide, the reader's thread included
+}
+
+TEST_F(LibraryTest, EveryCommandFamilyAgainstTheSimulatedReader) {
+  SimulatedReader reader;
+  ASSERT_EQ(OmrInitDevice(reader.host.DevicePath().c_str()), 255);
+
+  // Format: a file named relative to the working directory (a path may hold
+  // no "/"), then one as text.
+  char dir[] = "/tmp/markwire-it-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  ASSERT_EQ(chdir(dir), 0);
+  {
+    std::ofstream("card.fmt") << "L 040/\r\nf 3 020 010 01 08/\r\nF 001 08 000 10 01 1/\r\n";
+    std::ofstream("prog.hex", std::ios::binary) << std::string(":00000001FF\r\n/\0x", 16);
+  }
+  EXPECT_EQ(DownLoadFormatFile("card.fmt"), 255);
+  EXPECT_EQ(OmrGetSync(), 40);
+  EXPECT_EQ(reader.machine.Format().commands,
+            (std::vector<std::string>{"L 040/", "f 3 010 020 01 08/", "F 001 08 000 10 01 1/"}));
+  EXPECT_EQ(DownLoadFormatFile("L 012/ XB 1/"), 255);
+  EXPECT_EQ(OmrGetSync(), 12);
+
+  // Cards: read one, pass one.
+  char data[4096] = {};
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 12);
+  EXPECT_STREQ(data, "12345678ABCD");
+  EXPECT_EQ(PassOneCard(5, 3, data), 255);
+  EXPECT_EQ(reader.machine.Counters().cardsPassed, 1u);
+
+  // Test read-outs.
+  std::vector<int> values(10000, -1);
+  EXPECT_EQ(OmrS("I 2 1 1 4 6/"), 255);
+  EXPECT_EQ(OmrGetOriOrGray('A', values.data()), 24);
+  EXPECT_EQ(OmrGetOriOrGray('B', values.data()), 24);
+  EXPECT_EQ(OmrS("I 4/"), 255);
+  EXPECT_EQ(OmrGetValue('B', values.data()), 96);
+  EXPECT_EQ(OmrS("I 6 2/"), 255);
+  EXPECT_GT(OmrGetCurve(0, values.data()), 0);
+  EXPECT_EQ(OmrS("I 5 7 8/"), 255);
+  char code[4];
+  OmrGetError(code);
+  EXPECT_STREQ(code, "00");
+
+  // Calibration.
+  EXPECT_EQ(AdjustGrayInfo(1, 2), 255);
+  EXPECT_EQ(AdjustCardInfo(3, 4), 255);
+  EXPECT_EQ(AdjustMota(5), 255);
+  EXPECT_EQ(AdjustForeTime(-6), 255);
+  EXPECT_EQ(AdjustBehindTime(7), 255);
+  const auto c = reader.machine.Calibration();
+  ASSERT_TRUE(c.foreTime && c.behindTime && c.mota);
+  EXPECT_EQ(*c.foreTime, -6);
+  EXPECT_EQ(*c.behindTime, 7);
+
+  // Program: every byte echoed, the reader confirms after the last.
+  unsigned lastDone = 0;
+  OmrSetProgressHandler([](unsigned done, unsigned, void* u) { *static_cast<unsigned*>(u) = done; },
+                        &lastDone);
+  EXPECT_EQ(OmrS("W prog.hex/"), 255);
+  OmrSetProgressHandler(nullptr, nullptr);
+  EXPECT_EQ(lastDone, 16u);
+  EXPECT_EQ(reader.machine.Program().bytes, std::string(":00000001FF\r\n/\0x", 16));
+  EXPECT_TRUE(reader.machine.Program().confirmed);
+
+  std::remove("card.fmt");
+  std::remove("prog.hex");
+  EXPECT_EQ(chdir("/"), 0);
+  rmdir(dir);
 }
 
 // ---- The shared library, loaded and unloaded as an application does ----

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "cli.h"
 
@@ -51,8 +52,24 @@ void AddSimCommand(CLI::App& app, Globals& globals) {
     if (host.HungUp()) std::fprintf(stderr, "the simulated reader hung up\n");
     host.Stop();
     const auto counters = reader->Counters();
-    std::fprintf(stderr, "stopped: %zu commands, %zu cards read\n", counters.commands,
-                 counters.cardsRead);
+    std::fprintf(stderr, "stopped: %zu commands, %zu cards read, %zu passed\n",
+                 counters.commands, counters.cardsRead, counters.cardsPassed);
+    // What the reader was told and keeps: its format, program and settings.
+    const auto format = reader->Format();
+    if (!format.commands.empty())
+      std::fprintf(stderr, "format: %zu commands\n", format.commands.size());
+    const auto program = reader->Program();
+    if (program.count > 0)
+      std::fprintf(stderr, "program: %zu bytes%s\n", program.count,
+                   program.confirmed ? "" : " (not confirmed)");
+    const auto c = reader->Calibration();
+    const auto pair = [](const auto& p) {
+      return p ? std::to_string(p->first) + " " + std::to_string(p->second) : std::string("-");
+    };
+    const auto one = [](const auto& v) { return v ? std::to_string(*v) : std::string("-"); };
+    std::fprintf(stderr, "calibration: gray %s, card %s, mota %s, fore %s, behind %s\n",
+                 pair(c.gray).c_str(), pair(c.card).c_str(), one(c.mota).c_str(),
+                 one(c.foreTime).c_str(), one(c.behindTime).c_str());
   });
 }
 
