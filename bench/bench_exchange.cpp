@@ -161,6 +161,42 @@ void BM_ProgramDownloadPerByte(benchmark::State& state) {
 }
 BENCHMARK(BM_ProgramDownloadPerByte)->Arg(2000)->Unit(benchmark::kSecond)->Iterations(1);
 
+// The same download done by hand on the same paced reader: the baseline for
+// what the simulator's own scheduling costs per byte.
+void BM_ProgramByHandPerByte(benchmark::State& state) {
+  const std::size_t bytes = static_cast<std::size_t>(state.range(0));
+  Reader reader{ReaderConfig::Realistic()};
+  const int fd = open(reader.host.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  char buf[64];
+  if (write(fd, "ONLINE/", 7) != 7 || !ReadAll(fd, buf, 9) || write(fd, "A a.hex/", 8) != 8 ||
+      !ReadAll(fd, buf, 10)) {
+    state.SkipWithError("the reader did not start a download");
+    return;
+  }
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < bytes; ++i) {
+      const char out[2] = {":0123456789ABCDEF\r\n"[i % 19], '/'};
+      if (write(fd, out, 2) != 2 || !ReadAll(fd, buf, 2)) {
+        state.SkipWithError("no echo");
+        break;
+      }
+    }
+    const double perByteMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count() /
+        bytes;
+    state.counters["ms_per_byte"] = perByteMs;
+    state.counters["ratio_to_wire"] = perByteMs / (4 * 11 * 1000.0 / 38400);
+  }
+  close(fd);
+}
+BENCHMARK(BM_ProgramByHandPerByte)->Arg(2000)->Unit(benchmark::kSecond)->Iterations(1);
+
 }  // namespace
 
 BENCHMARK_MAIN();

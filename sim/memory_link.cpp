@@ -122,8 +122,8 @@ void MemoryLink::Send(std::int64_t atUs, std::span<const std::uint8_t> bytes,
                       std::int64_t byteTimeUs) {
   std::int64_t t = std::max(atUs, lineFreeAtUs_);
   for (std::uint8_t b : bytes) {
+    t += byteTimeUs;  // a byte arrives when its last bit has come
     arriving_.push_back({t, b});
-    t += byteTimeUs;
   }
   lineFreeAtUs_ = t;
 }

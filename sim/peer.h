@@ -16,7 +16,8 @@ namespace markwire::sim {
 class PeerOutput {
  public:
   virtual ~PeerOutput() = default;
-  // Sends bytes starting at atUs, one byte every byteTimeUs.
+  // Sends bytes whose transmission starts at atUs: each takes byteTimeUs on
+  // the line and arrives when its last bit has come.
   virtual void Send(std::int64_t atUs, std::span<const std::uint8_t> bytes,
                     std::int64_t byteTimeUs = 0) = 0;
   void Send(std::int64_t atUs, std::string_view text, std::int64_t byteTimeUs = 0) {

@@ -197,8 +197,8 @@ void PtyHost::Send(std::int64_t atUs, std::span<const std::uint8_t> bytes,
                    std::int64_t byteTimeUs) {
   std::int64_t t = std::max(atUs, lineFreeAtUs_);
   for (const std::uint8_t b : bytes) {
+    t += byteTimeUs;  // a byte arrives when its last bit has come
     outgoing_.push_back({t, b});
-    t += byteTimeUs;
   }
   lineFreeAtUs_ = t;
 }

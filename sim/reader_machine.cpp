@@ -151,11 +151,17 @@ void ReaderMachine::OnReceive(std::span<const std::uint8_t> bytes, std::int64_t 
   // its first bytes after the quiet time end it instead.
   if (downloading_ && nowUs >= downloading_->quietFromUs) CloseProgram(true, nowUs, out);
   const std::size_t hangUpsBefore = counters_.hangUps;
+  // A write reaches the host at once, but on a real line its bytes arrive one
+  // after the other: with pacing on, each is taken when its last bit would
+  // have come, so that replies wait for the whole command as they would.
+  std::int64_t arrival = std::max(nowUs, inboundFreeUs_);
   for (const std::uint8_t byte : bytes) {
+    arrival += config_.byteTimeUs;
+    inboundFreeUs_ = arrival;
     if (downloading_) {
-      TakeProgramByte(byte, nowUs, out);
+      TakeProgramByte(byte, arrival, out);
     } else {
-      TakeCommandByte(byte, nowUs, out);
+      TakeCommandByte(byte, arrival, out);
     }
     // The device is gone: whatever else this write carried never arrives.
     if (counters_.hangUps != hangUpsBefore) return;

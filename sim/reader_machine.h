@@ -164,6 +164,7 @@ class ReaderMachine final : public Peer {
   std::vector<ArmedFault> faults_;
   bool online_ = false;
   std::string partial_;  // bytes of the command still being received
+  std::int64_t inboundFreeUs_ = 0;  // when the last byte received has fully arrived
   bool discarding_ = false;
   std::optional<Card> current_;
   std::deque<std::string> record_;

@@ -110,6 +110,11 @@ TEST_F(FormatTest, FileFormDropsShortFieldCommandsAndStopsAtZeroFields) {
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0], "命令:\"F 001 00 000 01 01 1/\"错,数据参数不可为0");
   EXPECT_EQ(reader.StepsLeft(), 0u);  // "G 1/" was never sent
+
+  Accept("S a.txt/");  // a field that is no number counts as 0
+  End();
+  EXPECT_EQ(SendFormatFile(*session, WriteFile("F abc 01 000 01 01 1/ G 1/")), 255);
+  EXPECT_EQ(notifier.messages.back(), "命令:\"F abc 01 000 01 01 1/\"错,数据参数不可为0");
 }
 
 TEST_F(FormatTest, RefusedCommandEndsTheDownloadWithAMessageAndNoCode) {
@@ -144,6 +149,9 @@ TEST_F(FormatTest, EmptyMissingOrRefusedDownloads) {
   Accept("S a.txt/");  // then the file cannot be read: no "EN/"
   EXPECT_EQ(SendFormatFile(*session, "/nonexistent/card.fmt"), 0);
   EXPECT_EQ(notifier.messages.back(), "无法打开格式文件:/nonexistent/card.fmt");
+  Accept("S a.txt/");  // a directory is no format file either
+  EXPECT_EQ(SendFormatFile(*session, ::testing::TempDir()), 0);
+  EXPECT_EQ(notifier.messages.back(), "无法打开格式文件:" + ::testing::TempDir());
 
   reader.Expect("S a.txt/").Answer("01");  // the reader refuses to start
   EXPECT_EQ(SendFormatText(*session, "G 1/"), 0);

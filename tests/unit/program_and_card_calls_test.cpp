@@ -128,6 +128,13 @@ TEST_F(CallsTest, ProgramDownloadFailuresShowTheirMessage) {
     EXPECT_EQ(SendProgramFile(*App().Session(), c.file), 0);
     EXPECT_LE(reader.received_.size(), 5u);
   }
+  // A file larger than one piece of the streamed read arrives whole.
+  std::string large(70'000, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7);
+  auto& big = Use<ProgramReader>(large.size());
+  EXPECT_EQ(SendProgramFile(*App().Session(), File(large)), 255);
+  EXPECT_EQ(big.received_, large);
+
   // An empty file: "A a.hex/", "RD", then only the wait for "EN".
   Use<ProgramReader>(std::size_t{0});
   EXPECT_EQ(SendProgramFile(*App().Session(), File("")), 255);

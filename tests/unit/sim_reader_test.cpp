@@ -123,7 +123,7 @@ TEST_F(SimReaderTest, EachFaultKindShapesTheReply) {
       {{Kind::FinalStatus, "-", "07", -1}, "-/", "-/EN07", 0},  // added where there is none
       {{Kind::Silence, "J", "", -1}, "J/", "", 0},
       {{Kind::NoAnswer, "J", "", -1}, "J/", "J/", 0},
-      {{Kind::SlowBytes, "J", "20", -1}, "J/", "J/ENEN", 5 * 20'000},
+      {{Kind::SlowBytes, "J", "20", -1}, "J/", "J/ENEN", 6 * 20'000},  // the 6th ends at 120 ms
       {{Kind::TruncateBlock, "r", "2", -1}, "r 0 10/", "r 0 10/EN0005AB", 0},
       {{Kind::GarbageLength, "r", "", -1}, "r 0 10/", "r 0 10/EN12x4ABCDE\0EN"s, 0},
       {{Kind::ExtraBytes, "r", "XY", -1}, "r/", "r/ENABCDENXY", 0},
