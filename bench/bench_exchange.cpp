@@ -39,6 +39,17 @@ struct Reader {
   PtyHost host;
 };
 
+// The reader's device opened by hand, raw, as a program without the library
+// would open it.
+int OpenRaw(const std::string& device) {
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
 bool ReadAll(int fd, char* out, std::size_t n) {
   std::size_t got = 0;
   while (got < n) {
@@ -53,11 +64,7 @@ bool ReadAll(int fd, char* out, std::size_t n) {
 
 void BM_ExchangeByHand(benchmark::State& state) {
   Reader reader{ReaderConfig{}};
-  const int fd = open(reader.host.DevicePath().c_str(), O_RDWR | O_NOCTTY);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
+  const int fd = OpenRaw(reader.host.DevicePath());
   char buf[64];
   write(fd, "ONLINE/", 7);
   ReadAll(fd, buf, 9);
@@ -166,11 +173,7 @@ BENCHMARK(BM_ProgramDownloadPerByte)->Arg(2000)->Unit(benchmark::kSecond)->Itera
 void BM_ProgramByHandPerByte(benchmark::State& state) {
   const std::size_t bytes = static_cast<std::size_t>(state.range(0));
   Reader reader{ReaderConfig::Realistic()};
-  const int fd = open(reader.host.DevicePath().c_str(), O_RDWR | O_NOCTTY);
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
+  const int fd = OpenRaw(reader.host.DevicePath());
   char buf[64];
   if (write(fd, "ONLINE/", 7) != 7 || !ReadAll(fd, buf, 9) || write(fd, "A a.hex/", 8) != 8 ||
       !ReadAll(fd, buf, 10)) {

@@ -8,11 +8,6 @@
 
 namespace {
 
-bool SessionOpen() {
-  const markwire::OmrInfo* s = markwire::App().Session();
-  return s != nullptr && s->isOpen;
-}
-
 // A refused timing or motor adjustment takes its status off the pending
 // mark itself, so the application's next OmrG reads the reader again; the
 // code stays for OmrGetError.
@@ -40,33 +35,33 @@ int SendSigned(char letter, int value) {
 extern "C" {
 
 MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int first, int second) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   char command[32];
   std::snprintf(command, sizeof command, "J %02d %02d/", second, first);  // second goes first
   return OmrS(command);
 }
 
 MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int first, int second) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   char command[32];
   std::snprintf(command, sizeof command, "J %03d %02d/", first, second);
   return OmrS(command);
 }
 
 MARKWIRE_API int MARKWIRE_CALL AdjustMota(int value) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   char command[32];
   std::snprintf(command, sizeof command, "MO %d/", value);
   return SendAndTakeStatus(command);
 }
 
 MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int value) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   return SendSigned('m', value);
 }
 
 MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int value) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   return SendSigned('M', value);
 }
 

@@ -6,19 +6,10 @@
 #include "markwire.h"
 #include "session/app.h"
 
-namespace {
-
-bool SessionOpen() {
-  const markwire::OmrInfo* s = markwire::App().Session();
-  return s != nullptr && s->isOpen;
-}
-
-}  // namespace
-
 extern "C" {
 
 MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   if (OmrS("R/") <= 0) {
     OmrG(data);  // hands over the pending code, if any
     return 0;
@@ -32,7 +23,7 @@ MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
 }
 
 MARKWIRE_API int MARKWIRE_CALL PassOneCard(int line, int column, char* data) {
-  if (!SessionOpen()) return -1;
+  if (!markwire::OpenSession()) return -1;
   if (OmrSetTest(line, column) < 1) return -1;
   const int result = OmrS("I 3/");
   if (result <= 0) OmrG(data);

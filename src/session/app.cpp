@@ -74,4 +74,9 @@ CMarkwireApp& App() {
   return theApp;
 }
 
+OmrInfo* OpenSession() {
+  OmrInfo* s = theApp.Session();
+  return s != nullptr && s->isOpen ? s : nullptr;
+}
+
 }  // namespace markwire

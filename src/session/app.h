@@ -63,4 +63,8 @@ class CMarkwireApp {
 
 CMarkwireApp& App();
 
+// The guard of every export that talks to the reader: the session, when it
+// exists and is open.
+OmrInfo* OpenSession();
+
 }  // namespace markwire

@@ -7,14 +7,9 @@
 
 using markwire::App;
 using markwire::OmrInfo;
+using markwire::OpenSession;
 
 namespace {
-
-// The guard of every export that talks to the reader.
-OmrInfo* OpenSession() {
-  OmrInfo* s = App().Session();
-  return s != nullptr && s->isOpen ? s : nullptr;
-}
 
 int InitOn(const std::string& device) {
   OmrInfo* s = App().Session();
