@@ -1,0 +1,28 @@
+// Preparing the positions for the Code 128 decoder: trim the quiet zones,
+// move every position to the centre of its element's run of nearly equal
+// points, merge positions that share a run, and cut the list to exactly
+// 6 x expectedCount + 25 when it is longer.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "barcode/barcode_types.h"
+
+namespace markwire::barcode {
+
+// The decoder's position count for `expectedCount` characters.
+long Code128Positions(int expectedCount);
+
+// Removes positions at both ends brighter than the bar level (the value of
+// rank 3 x expectedCount + 12) plus 20.0; does nothing on a list shorter than
+// 6 x expectedCount + 25.
+void TrimQuietZones(std::span<const double> waveform, Positions& positions, int expectedCount);
+
+// The value that stands at index k when `values` is sorted ascending (an
+// in-place selection; `values` is reordered). k must be < values.size().
+double SelectKth(std::span<double> values, std::size_t k);
+
+void CentreExtrema(std::span<const double> waveform, Positions& positions, int expectedCount);
+
+}  // namespace markwire::barcode
