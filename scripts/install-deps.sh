@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ binutils
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libfmt-dev
+  libcli11-dev nlohmann-json3-dev libfmt-dev libzbar-dev
 )
 
 missing=()

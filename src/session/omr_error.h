@@ -21,6 +21,8 @@ class OmrError {
   void Reset();
   // Takes the first two characters of `code` (expected to be two digits).
   void Set(std::string_view code);
+  // Keeps the code but no longer reports it as pending.
+  void ClearPending() { pending_ = false; }
   // Copies the code and its NUL (3 bytes) and clears the pending mark.
   void CopyCode(char* buffer);
   // Copies the code's text and its NUL (at most 49 bytes), clears pending.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "barcode/symbols/symbol_tables.h"
 #include "platform/clock.h"
 #include "platform/notifier.h"
 #include "session/omr_error.h"
@@ -95,11 +96,15 @@ class OmrInfo {
   std::unique_ptr<std::uint8_t[]> auxBuffer1;
   std::unique_ptr<std::uint8_t[]> auxBuffer2;
   std::unique_ptr<char[]> receiveBuffer;
+  // The barcode tables of this session: the pattern index grows over its
+  // reads, and no other session shares it.
+  barcode::SymbolTables barcodeTables;
 
  private:
   int FinalStatus(int exchangeResult);
   int DispatchAnnounced(const std::string& command);
   int RefuseBlock(std::string_view code);
+  int WithBarcode(char* buffer, std::size_t dataBytes);
   void ClosePort();
 
   Clock& clock_;

@@ -101,5 +101,6 @@ void AddFormatCommand(CLI::App& app, Globals& globals);
 void AddProgramCommand(CLI::App& app, Globals& globals);
 void AddTestCommand(CLI::App& app, Globals& globals);
 void AddAdjustCommand(CLI::App& app, Globals& globals);
+void AddBarcodeCommand(CLI::App& app, Globals& globals);
 
 }  // namespace markwire::cli

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "cli.h"
@@ -23,6 +25,38 @@ std::string ErrorText(const std::string& code) {
   if (code != current) return "reader status " + code;
   OmrGetErrorStr(text);
   return text;
+}
+
+// Where the barcode sits in a card's text, from what the last format download
+// in this process left (the library's "format: ..." trace line).
+struct BarcodeLayout {
+  bool on = false;
+  bool afterFirstByte = false;
+  std::size_t length = 0;
+};
+
+BarcodeLayout LayoutFromSummary(const std::string& summary) {
+  BarcodeLayout layout;
+  layout.on = summary.find("barcode on") != std::string::npos;
+  layout.afterFirstByte = summary.find("after first byte yes") != std::string::npos;
+  const auto at = summary.find("barcode line ");
+  if (at != std::string::npos) {
+    std::istringstream numbers(summary.substr(at + 13));
+    long n[5] = {};
+    for (long& v : n) numbers >> v;
+    layout.length = static_cast<std::size_t>(std::clamp(n[4], 0L, 123L));
+  }
+  return layout;
+}
+
+// The card's text split into its barcode and its data.
+std::pair<std::string, std::string> Split(const std::string& text, const BarcodeLayout& layout) {
+  if (!layout.on) return {"", text};
+  if (layout.afterFirstByte) {
+    if (text.empty()) return {"", ""};
+    return {text.substr(1, layout.length), text.substr(0, 1) + text.substr(std::min(text.size(), 1 + layout.length))};
+  }
+  return {text.substr(0, layout.length), text.substr(std::min(text.size(), layout.length))};
 }
 
 }  // namespace
@@ -70,8 +104,14 @@ int ReadCards(const ReadOptions& options) {
       return result < 0 ? kExitNoReader : kExitRefused;
     }
     ++read;
+    const BarcodeLayout layout = LayoutFromSummary(LastFormatSummary());
+    const auto [code, rest] = Split(data, layout);
     if (options.json) {
-      PrintJson({{"card", n}, {"result", result}, {"data", data}});
+      nlohmann::json card{{"card", n}, {"result", result}, {"data", rest}};
+      if (layout.on) card["barcode"] = code;
+      PrintJson(card);
+    } else if (layout.on) {
+      std::printf("%s\t%s\n", code.c_str(), rest.c_str());
     } else {
       std::printf("%s\n", data.c_str());
     }

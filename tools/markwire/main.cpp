@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   markwire::cli::AddProgramCommand(app, globals);
   markwire::cli::AddTestCommand(app, globals);
   markwire::cli::AddAdjustCommand(app, globals);
+  markwire::cli::AddBarcodeCommand(app, globals);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

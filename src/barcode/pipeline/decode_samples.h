@@ -1,0 +1,70 @@
+// The barcode read from received samples to text: conditioning, resampling,
+// element reduction, decoding and translation, with the retries of each
+// symbology. Pure: the session's side effects (its error record, the
+// decoder's trace line) go through ReadEvents, so that the same read runs
+// inside the library, in the CLI on samples from a file, and in tests.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "barcode/barcode_types.h"
+#include "barcode/symbols/symbol_tables.h"
+
+namespace markwire::barcode {
+
+// The five numbers of a card format's barcode line, as written.
+struct BarcodeLine {
+  int symbology = 0;  // 1 Code 128, 2 Interleaved 2 of 5, 3 Code 39; others take the Code 128 path
+  int second = 0;     // second > third: the samples come in reading order,
+  int third = 0;      // else reversed
+  int fourth = 0;     // not used
+  int length = 0;     // characters of barcode text handed back
+};
+
+// The text a read works in holds 127 characters, and the Code 128 path ends
+// it at 4 + length, so no read hands back more than 123 characters. A longer
+// barcode line is read as 123 characters.
+inline constexpr int kMaxBarcodeLength = 123;
+int ClampedLength(int length);
+
+// The number of symbol characters the decoders expect: the length for Code 39
+// and Interleaved 2 of 5, half of it (two digits a character) otherwise.
+int ExpectedCount(const BarcodeLine& line);
+
+// What a read asks its session to do, in order.
+class ReadEvents {
+ public:
+  virtual ~ReadEvents() = default;
+  virtual void ClearPending() = 0;
+  virtual void SetError(std::string_view code) = 0;
+  virtual void Trace(std::string_view line) = 0;
+};
+
+struct DecodeResult {
+  // What the read hands back: length characters (full stops when it failed;
+  // a Code 128 text may be shorter).
+  std::string text;
+  bool decoded = false;
+  // What the last pass saw, for explanations and plots.
+  std::vector<double> samples;  // conditioned, in the order decoded
+  Waveform waveform;
+  Positions turningPoints;
+  Positions positions;  // after the element reduction
+  PatternList patterns;
+};
+
+// The received bytes as samples in reading order: arrival order when the
+// line's second number is greater than its third, reversed otherwise.
+std::vector<double> SamplesInReadingOrder(std::span<const std::uint8_t> bytes,
+                                          const BarcodeLine& line);
+
+// Runs the read on samples in reading order. Builds the symbology's table
+// and adds it to the index first.
+DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
+                           SymbolTables& tables, ReadEvents& events);
+
+}  // namespace markwire::barcode

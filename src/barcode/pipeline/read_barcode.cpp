@@ -1,0 +1,78 @@
+#include "barcode/pipeline/read_barcode.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "barcode/pipeline/decode_samples.h"
+#include "platform/timings.h"
+#include "session/omr_info.h"
+
+namespace markwire {
+namespace {
+
+// What a read asks of the session, done on the session.
+class SessionEvents final : public barcode::ReadEvents {
+ public:
+  explicit SessionEvents(OmrInfo& session) : session_(session) {}
+  void ClearPending() override { session_.error.ClearPending(); }
+  void SetError(std::string_view code) override { session_.error.Set(code); }
+  void Trace(std::string_view line) override { session_.notifier().Trace(line); }
+
+ private:
+  OmrInfo& session_;
+};
+
+barcode::BarcodeLine LineOf(const OmrInfo& s) {
+  const auto& p = s.barcodeParams;
+  return {p[0], p[1], p[2], p[3], p[4]};
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& s) {
+  s.Write("PR/");
+  if (!s.ReadExpected("PR/", kTimings.replyMs)) {
+    s.port->Purge();
+    return std::nullopt;
+  }
+  s.ReadAnswer(kTimings.replyMs);  // two bytes the reader sends; not looked at
+  std::array<std::uint8_t, 4> field{};
+  const unsigned got = s.port->Read(field, kTimings.replyMs);
+  // Read as atoi reads: leading blanks and a sign, digits up to the first
+  // other byte; no digits give 0. Four characters cannot exceed 9999.
+  const std::string digits(reinterpret_cast<const char*>(field.data()), got);
+  const int count = std::atoi(digits.c_str());
+  if (count <= 0) return std::nullopt;
+
+  // Taken in pieces, each well within the reply time at line speed, so that
+  // a long waveform is not lost to one read's time-out. When fewer bytes
+  // than announced arrive, the read goes on with those that did: a waveform
+  // cut short still often holds the whole symbol, and the decoders judge it.
+  std::vector<std::uint8_t> samples(static_cast<std::size_t>(count));
+  std::size_t have = 0;
+  constexpr std::size_t kPiece = 256;
+  while (have < samples.size()) {
+    const std::size_t want = std::min(kPiece, samples.size() - have);
+    const unsigned n = s.port->Read(std::span(samples).subspan(have, want), kTimings.replyMs);
+    have += n;
+    if (n < want) break;
+  }
+  samples.resize(have);
+  return samples;
+}
+
+std::string ReadBarcode(OmrInfo& s) {
+  const barcode::BarcodeLine line = LineOf(s);
+  const auto bytes = ReadWaveform(s);
+  // No waveform: the text is the full stops of a failed read, and nothing
+  // is recorded, as when the reader sent one that could not be decoded.
+  if (!bytes || bytes->empty())
+    return std::string(static_cast<std::size_t>(barcode::ClampedLength(line.length)), '.');
+  SessionEvents events(s);
+  const auto result = barcode::DecodeSamples(barcode::SamplesInReadingOrder(*bytes, line), line,
+                                             s.barcodeTables, events);
+  if (s.error.Pending() && s.error.Code() == "14") s.notifier().Message("条码数据阅读错误!");
+  return result.text;
+}
+
+}  // namespace markwire
