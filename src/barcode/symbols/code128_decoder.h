@@ -6,8 +6,11 @@
 // check character.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "barcode/barcode_types.h"
@@ -39,5 +42,31 @@ bool VerifyCheckSum(const PatternList& patterns, std::string_view checkPattern,
 // "00".."99" give 0..99, "CODEB" 100, "CODEA" 101, "FNC1" 102, "STARTA" 103,
 // "STARTB" 104, "STARTC" 105; no symbol, or any other, -1.
 int SymbolValue(std::optional<std::string_view> symbol);
+
+// The rounding search, apart from the positions.
+namespace detail {
+
+// The up to three whole numbers a pairSum is tried as, nearest first, and its
+// distance from the nearest. A non-finite or absurdly large pairSum (bad
+// input) gets candidates that no width check passes.
+struct Roundings {
+  std::array<int, 3> candidates{};
+  double error = 0.0;
+};
+Roundings RoundPairSum(double pairSum);
+
+// Window positions 0..5 by ascending rounding error, equal errors in
+// position order: the first is the outermost loop of the combination walk.
+std::array<int, 6> RankByError(const std::array<double, 6>& errors);
+
+// The combination walk over six consecutive pairSums: the first combination
+// of roundings, the position ranked first in the outermost loop, whose widths
+// (each from the one before, the first from `prev`) are 1..4, add up to 11
+// and form a pattern that `accept` takes.
+std::optional<std::string> FirstCombination(std::span<const Roundings, 6> window,
+                                            const std::array<int, 6>& rank, int prev,
+                                            const std::function<bool(std::string_view)>& accept);
+
+}  // namespace detail
 
 }  // namespace markwire::barcode

@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "barcode/barcode_types.h"
 
@@ -41,7 +42,22 @@ void ClassifyCode39Character(std::span<const double> waveform, const std::array<
 bool DecodeInterleaved2of5(std::span<const double> waveform, std::span<const double> positions,
                            PatternList& patterns, int count);
 // Appends the start, digit-pair and stop patterns; returns the list's size.
+// Fewer than seven positions (no room for a start and a stop) append nothing.
 std::size_t BuildInterleavedPatterns(std::span<const double> waveform,
                                      std::span<const double> positions, PatternList& patterns);
+
+// The wide/narrow rules on measured widths, apart from the curve.
+namespace detail {
+
+// "1" at the `wideCount` widest elements: each pass picks the widest element
+// not picked yet, ties to the later one.
+std::string MarkWidest(std::span<const int> widths, int wideCount);
+// Interleaved 2 of 5 start: wide when farther than half the truncated mean
+// from it.
+std::string StartPattern(const std::array<int, 4>& widths);
+// Interleaved 2 of 5 stop: the single widest, ties to the earlier one.
+std::string StopPattern(const std::array<int, 3>& widths);
+
+}  // namespace detail
 
 }  // namespace markwire::barcode
