@@ -10,8 +10,7 @@ namespace markwire::sim {
 
 // The families of commands the reader tells apart by their text alone. What
 // a command does also depends on the reader's state: during a format
-// download every command is one of the format's. Waveform is the one family
-// whose exchange is not simulated yet.
+// download every command is one of the format's.
 enum class CommandFamily {
   Online,    // text ending in "ONLINE/"
   Feed,      // "R": feed a card

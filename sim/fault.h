@@ -26,11 +26,12 @@
 //   truncate      the data block stops after `value` data bytes,     byte count (default: half)
 //                 without "EN" (read commands only)
 //   garbage       the length field replaced by `value` (read         text (default "12x4")
-//                 commands with a length field, and the value
-//                 blocks of "I 1", "I 2", "I 4" and "I 6")
+//                 commands with a length field, the value blocks
+//                 of "I 1", "I 2", "I 4" and "I 6", and "PR/")
 //   short-block   a value block ("I 1", "I 2", "I 4", "I 6") keeps   value count, required
 //                 its length field but sends only the first
-//                 `value` values, then its two closing bytes
+//                 `value` values, then its two closing bytes; the
+//                 samples of "PR/" likewise, with nothing after them
 //   over-area     an area read ("I 1", "I 2") announces and sends    -
 //                 both sides and ten values more: 2 x count + 10
 //   stop-echo     a program download ("A" command) echoes the first  byte count, required
@@ -39,8 +40,8 @@
 //   extra         `value` sent after the end of the reply            text, required
 //   partial-echo  only the first half of the echo                    -
 //   hangup        the device hangs up after the echo; after a read   -
-//                 command or in a value block, half-way through
-//                 the data
+//                 command, in a value block or in the samples of
+//                 "PR/", half-way through the data
 //
 //   A "*times" at the very end is always the count, so a value cannot end
 //   in "*" and digits.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fault.h"
+#include "waveform_model.h"
 
 namespace markwire::sim {
 
@@ -35,6 +36,13 @@ struct ReaderConfig {
   // Whether commands other than "R/" send a final status. Without it the
   // library waits its full final-status time-out after each of them.
   bool sendFinalStatus = true;
+  // How the sensor sees the cards' barcodes ("PR/"). Each card renders with
+  // the seed plus its number (1 for the first card fed), so that cards differ
+  // in gain, offset, phase and noise, and a card asked twice answers alike.
+  OpticsOptions barcodeOptics;
+  // Wide to narrow of the printed Code 39 and Interleaved 2 of 5 symbols,
+  // 2.0 to 3.0; outside that range the reader finds nothing to sample.
+  double barcodeWideRatio = 2.5;
   std::vector<Fault> faults;
 
   static ReaderConfig Realistic() {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "barcode_card.h"
 #include "data_block.h"
 #include "test_values.h"
 
@@ -17,8 +18,7 @@ using Kind = Fault::Kind;
 
 constexpr std::string_view kDone = "EN";
 constexpr std::string_view kNoSheet = "16";
-// What the reader answers to commands it does not carry out, and to test
-// commands whose numbers it cannot use.
+// What the reader answers to test commands whose numbers it cannot use.
 constexpr std::string_view kParameterError = "06";
 constexpr std::string_view kDefaultGarbageLength = "12x4";
 // The raw bytes of the test commands: accepted, and done.
@@ -269,6 +269,9 @@ void ReaderMachine::Handle(const std::string& command, std::int64_t nowUs, PeerO
     traits.cardData = family == CommandFamily::Data;
     if (traits.cardData) traits.lengthField = !numbers.empty();
     traits.programStart = family == CommandFamily::Program;
+    // The samples of "PR/" are a block with a length field, but no card data:
+    // garbage and short-block fit it, truncate does not.
+    if (family == CommandFamily::Waveform) traits.lengthField = traits.valueBlock = true;
   }
   const FiredFaults fired = Fire(WithoutLeadingSpaces(command), traits);
   Reply reply;
@@ -443,7 +446,7 @@ ReaderMachine::Reply ReaderMachine::NormalReply(const std::string& command, Comm
         std::optional<Card> card = cards_ ? cards_->Next() : std::nullopt;
         if (card) {
           current_ = std::move(card);
-          ++counters_.cardsRead;
+          currentNumber_ = ++counters_.cardsRead;
         } else {
           ++counters_.noSheet;
         }
@@ -476,10 +479,15 @@ ReaderMachine::Reply ReaderMachine::NormalReply(const std::string& command, Comm
       reply.Add(Piece::Answer, config_.answerDelayUs, std::string(kProgramReady));
       reply.opensProgram = takesEffect;
       break;
-    case CommandFamily::Waveform:
-      // Not simulated yet.
-      reply.Add(Piece::Answer, config_.answerDelayUs, std::string(kParameterError));
+    case CommandFamily::Waveform: {
+      // Two bytes that the library reads and ignores, the count and the
+      // samples; no final status, which the library does not wait for.
+      reply.Add(Piece::Answer, config_.answerDelayUs, done);
+      std::string samples = WaveformBytes();
+      reply.Add(Piece::Length, 0, LengthField(samples.size()));
+      reply.Add(Piece::Data, 0, std::move(samples));
       break;
+    }
     case CommandFamily::Test:
       if (test) {
         AddTestReply(reply, *test, shape);
@@ -493,6 +501,20 @@ ReaderMachine::Reply ReaderMachine::NormalReply(const std::string& command, Comm
       break;
   }
   return reply;
+}
+
+std::string ReaderMachine::WaveformBytes() const {
+  if (!format_.barcode || !current_) return {};
+  OpticsOptions optics = config_.barcodeOptics;
+  optics.seed += currentNumber_;
+  const std::vector<std::uint8_t> samples =
+      SampleCardBarcode(*format_.barcode, current_->barcode, optics, config_.barcodeWideRatio);
+  // The sensor's buffer is sent last sample first. The library keeps the
+  // order of arrival only for a barcode line whose second number is the
+  // greater, and it rewrites every line it downloads to make the second the
+  // smaller, so with a format it sent this is the order that it turns back
+  // into reading order. Its decoders try the other direction as well.
+  return {samples.rbegin(), samples.rend()};
 }
 
 void ReaderMachine::AddTestReply(Reply& reply, const TestRequest& test,

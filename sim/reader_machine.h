@@ -7,7 +7,9 @@
 // command answered with its echo and "EN" only), program downloads ("A ..."
 // and then two bytes per program byte, ended by a quiet line), the test
 // commands "I 0" to "I 6" with their raw acknowledgements and value blocks,
-// and the calibration commands, whose settings it keeps.
+// and the calibration commands, whose settings it keeps. "PR/" answers with
+// the sensor samples of the current card's barcode, printed as the last
+// format's barcode line asks (barcode_card.h).
 #pragma once
 
 #include <array>
@@ -154,6 +156,9 @@ class ReaderMachine final : public Peer {
                     const std::optional<TestRequest>& test, const std::optional<Fault>& shape);
   Reply FormatReply(const std::string& command, const std::optional<Fault>& shape);
   void AddTestReply(Reply& reply, const TestRequest& test, const std::optional<Fault>& shape);
+  // What "PR/" sends after its length field: empty without a format barcode
+  // line, a current card or a barcode on it.
+  std::string WaveformBytes() const;
   void Distort(Reply& reply, const Fault& fault) const;
   void Schedule(const Reply& reply, std::int64_t nowUs, std::int64_t byteTimeUs, PeerOutput& out);
   void Record(const std::string& command);
@@ -167,6 +172,7 @@ class ReaderMachine final : public Peer {
   std::int64_t inboundFreeUs_ = 0;  // when the last byte received has fully arrived
   bool discarding_ = false;
   std::optional<Card> current_;
+  std::uint64_t currentNumber_ = 0;  // of current_, counted from 1 over every card fed
   std::deque<std::string> record_;
   ReaderCounters counters_;
   // The commands of the format being downloaded, from "S" until "EN/".
