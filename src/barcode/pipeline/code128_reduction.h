@@ -11,7 +11,9 @@
 
 namespace markwire::barcode {
 
-// The decoder's position count for `expectedCount` characters.
+// The decoder's position count for `expectedCount` characters. A negative
+// count gives the largest long: no trim and no cut happen, and the decoder
+// fails for want of positions.
 long Code128Positions(int expectedCount);
 
 // Removes positions at both ends brighter than the bar level (the value of
@@ -20,9 +22,15 @@ long Code128Positions(int expectedCount);
 void TrimQuietZones(std::span<const double> waveform, Positions& positions, int expectedCount);
 
 // The value that stands at index k when `values` is sorted ascending (an
-// in-place selection; `values` is reordered). k must be < values.size().
+// in-place selection; `values` is reordered). k must be < values.size();
+// a larger k reads as the last index, and an empty array gives 0.
 double SelectKth(std::span<double> values, std::size_t k);
 
+// Moves every position to the centre of the run of points within a
+// tolerance of its own point (just below the smallest swing above 3.0),
+// drops the positions that fall into a run already taken, and cuts the list
+// to 6 x expectedCount + 25 from the end with the weaker outermost swing.
+// Positions off the curve are read at its nearest end, as ValueAt reads them.
 void CentreExtrema(std::span<const double> waveform, Positions& positions, int expectedCount);
 
 }  // namespace markwire::barcode

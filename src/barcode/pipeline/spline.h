@@ -13,7 +13,7 @@
 namespace markwire::barcode {
 
 // Empties `waveform`, then fills it with (L - 1) x m + 1 points; fewer than
-// two samples leave it empty.
+// two samples, or m < 1, leave it empty.
 void ResampleSpline(std::span<const double> samples, Waveform& waveform, int m);
 
 // The curve through knots (xs[j], ys[j]) at x, 0 <= x <= L - 1. Needs at
@@ -26,7 +26,8 @@ std::pair<std::size_t, std::size_t> FindKnotInterval(std::span<const float> xs, 
 
 // Empties `positions`, then lists position 0, every turning point (a plateau
 // by its last point), and the last position. A curve without any change
-// gives 0 and N - 1; an empty curve gives nothing.
+// gives 0 and N - 1; a single point gives 0 alone; an empty curve gives
+// nothing.
 void FindTurningPoints(std::span<const double> waveform, Positions& positions);
 
 }  // namespace markwire::barcode

@@ -12,8 +12,15 @@
 namespace markwire::barcode {
 
 // The least number of elements a symbol of `expectedCount` characters has:
-// Code 39 10c + 19, Interleaved 2 of 5 5c + 7, any other symbology c.
+// Code 39 10c + 19, Interleaved 2 of 5 5c + 7, any other symbology c. A
+// negative count gives the largest long, a length no list reaches; the
+// result saturates there too.
 long FrameMinimum(int symbology, int expectedCount);
+
+// The element limit of the merge: Interleaved 2 of 5 counts an odd
+// `expectedCount` as the next even one (5e + 7); every other symbology takes
+// FrameMinimum. Negative counts as there.
+long ElementLimit(int symbology, int expectedCount);
 
 // Cuts the positions to the run between the first and the last big swing
 // (> 15.0) against the direction at each end, then drops a leading or
@@ -23,7 +30,8 @@ bool ReduceToBarFrame(std::span<const double> waveform, Positions& positions, in
 
 // Merges positions joined by swings within a tolerance (3.0, then the
 // smallest swing left but at least 4, 5, ...) until at most `elementLimit`
-// positions remain.
+// positions remain. A list that cannot be merged any further (one position,
+// or no finite swing) may stay longer.
 void MergeSmallSwings(std::span<const double> waveform, Positions& positions,
                       std::size_t elementLimit);
 
