@@ -5,6 +5,7 @@
 //   barcode_grid [trials per cell, default 40]
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -14,6 +15,7 @@
 
 #ifdef MARKWIRE_WITH_ZBAR
 #include <zbar.h>
+using namespace zbar;  // its C interface lives in this namespace under C++
 #endif
 
 namespace {

@@ -8,10 +8,12 @@ cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; 
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# The demo reads three cards: candidate number and answers, one line each.
+# The demo reads three cards: the barcode decoded from the sensor waveform,
+# then the card's data (candidate number and answers), one line each. The
+# barcode carries the candidate number.
 "$mw" demo >"$work/out" 2>"$work/err" || fail "demo exited $?: $(cat "$work/err")"
 [ "$(wc -l <"$work/out")" -eq 3 ] || fail "demo printed: $(cat "$work/out")"
-grep -qvE '^[0-9]{8}[A-D *]+$' "$work/out" && fail "demo card lines: $(cat "$work/out")"
+grep -qvE '^([0-9]{8})'$'\t''\1[A-D *]+$' "$work/out" && fail "demo card lines: $(cat "$work/out")"
 
 # A simulated reader on a link, then the tool against it as against hardware.
 "$mw" sim --link "$work/omr" --cards 1 --fault 'status:MO=07' >"$work/sim.out" 2>"$work/sim.err" &
