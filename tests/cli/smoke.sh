@@ -15,6 +15,18 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ "$(wc -l <"$work/out")" -eq 3 ] || fail "demo printed: $(cat "$work/out")"
 grep -qvE '^([0-9]{8})'$'\t''\1[A-D *]+$' "$work/out" && fail "demo card lines: $(cat "$work/out")"
 
+# A waveform rendered and decoded again; a flat one is not decoded (exit 3).
+for sym in code39:MW-2026 i2of5:20261205 code128:31415926; do
+  text=${sym#*:}
+  out=$("$mw" barcode render --symbology "${sym%%:*}" --text "$text" --seed 3 |
+        "$mw" barcode decode --symbology "${sym%%:*}" --length ${#text} --plot "$work/plot.svg") ||
+    fail "barcode ${sym%%:*} not decoded: $out"
+  [ "$out" = "${text//-/_}" ] || fail "barcode ${sym%%:*} decoded as $out"
+done
+grep -q "<polyline" "$work/plot.svg" || fail "no plot"
+echo "128 128 128 128" | "$mw" barcode decode --symbology code39 --length 4 >"$work/out"
+[ $? -eq 3 ] && [ "$(cat "$work/out")" = "...." ] || fail "a flat waveform: $(cat "$work/out")"
+
 # A simulated reader on a link, then the tool against it as against hardware.
 "$mw" sim --link "$work/omr" --cards 1 --fault 'status:MO=07' >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!

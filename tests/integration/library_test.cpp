@@ -196,6 +196,29 @@ TEST_F(LibraryTest, EveryCommandFamilyAgainstTheSimulatedReader) {
   rmdir(dir);
 }
 
+TEST_F(LibraryTest, CardsWithBarcodesReadFromTheSensorWaveform) {
+  sim::ReaderConfig config = sim::ReaderConfig::Realistic();  // 38400 baud both ways
+  config.cardDelayUs = 0;
+  sim::ReaderMachine machine(config, std::make_unique<sim::GeneratedCards>(42, 3));
+  sim::PtyHost host(machine);
+  ASSERT_TRUE(host.Start());
+  ASSERT_EQ(OmrInitDevice(host.DevicePath().c_str()), 255);
+  // The candidate number as Code 39, after the card data's first byte.
+  ASSERT_EQ(DownLoadFormatFile("L 040/ T/ f 3 010 020 01 08/ ;B   "), 255);
+  for (int card = 0; card < 2; ++card) {
+    char data[4096] = {};
+    const int result = ReadOneCard(0, 2000, data);
+    const std::string text = data;
+    ASSERT_GT(result, 8) << text;
+    // The generated card starts with the candidate number, which is also its
+    // barcode: "X" + barcode + the data's rest.
+    EXPECT_EQ(text.substr(1, 8), text.substr(0, 1) + text.substr(9, 7)) << text;
+  }
+  char code[4];
+  OmrGetError(code);
+  EXPECT_STREQ(code, "00");
+}
+
 // ---- The shared library, loaded and unloaded as an application does ----
 
 int CountEntries(const char* dir) {

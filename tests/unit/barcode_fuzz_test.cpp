@@ -3,11 +3,13 @@
 // and the text handed back always has the promised shape.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 
 #include "barcode/pipeline/decode_samples.h"
+#include "barcode/pipeline/spline.h"
 
 namespace markwire::barcode {
 namespace {
@@ -62,6 +64,32 @@ TEST(BarcodeFuzz, TenThousandRandomWaveformsThroughEverySymbologyPath) {
   }
   // The index only grows: rows of all three symbologies are there.
   EXPECT_EQ(tables.PatternIndex().size(), 107u + 10u + 44u);
+}
+
+// The resampling walks the knot intervals in order instead of searching for
+// each point's interval; the curve must be the same to the last bit.
+TEST(BarcodeFuzz, ResamplingEqualsTheCurveEvaluatedPointByPoint) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> value(0, 255);
+  for (int round = 0; round < 50; ++round) {
+    std::vector<double> samples(2 + static_cast<std::size_t>(rng() % 300));
+    for (double& v : samples) v = std::round(value(rng));
+    Waveform waveform;
+    ResampleSpline(samples, waveform, 10);
+    std::vector<float> xs(samples.size()), ys(samples.size());
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+      xs[j] = static_cast<float>(j);
+      ys[j] = static_cast<float>(samples[j]);
+    }
+    ASSERT_EQ(waveform.size(), (samples.size() - 1) * 10 + 1);
+    for (std::size_t i = 0; i + 1 < waveform.size(); ++i) {
+      const std::size_t j = i / 10 + 1, k = i % 10;
+      const float x = static_cast<float>((static_cast<double>(10 - k) * xs[j - 1] +
+                                          static_cast<double>(k) * xs[j]) / 10.0);
+      ASSERT_EQ(waveform[i], static_cast<double>(EvaluateSpline(xs, ys, x))) << i;
+    }
+    ASSERT_EQ(waveform.back(), static_cast<double>(EvaluateSpline(xs, ys, xs.back())));
+  }
 }
 
 }  // namespace

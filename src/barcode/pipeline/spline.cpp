@@ -30,14 +30,12 @@ std::pair<std::size_t, std::size_t> FindKnotInterval(std::span<const float> xs, 
   return {count - 2, count - 1};
 }
 
-float EvaluateSpline(std::span<const float> xs, std::span<const float> ys, float x) {
-  const std::size_t count = std::min(xs.size(), ys.size());
-  if (count == 0) return 0.0f;
-  if (count == 1) return ys[0];
-  xs = xs.first(count);
-  ys = ys.first(count);
+namespace {
 
-  const auto [lo, hi] = FindKnotInterval(xs, x);
+// The curve at x, which lies in the knot interval (lo, hi).
+float EvaluateInInterval(std::span<const float> xs, std::span<const float> ys, std::size_t lo,
+                         std::size_t hi, float x) {
+  const std::size_t count = xs.size();
   const double width = static_cast<double>(xs[hi]) - static_cast<double>(xs[lo]);
   // Knots from a caller that repeats an abscissa have no interval to speak
   // of; their left end is as good a value as any.
@@ -63,6 +61,18 @@ float EvaluateSpline(std::span<const float> xs, std::span<const float> ys, float
   return Single(third + b3 * after);
 }
 
+}  // namespace
+
+float EvaluateSpline(std::span<const float> xs, std::span<const float> ys, float x) {
+  const std::size_t count = std::min(xs.size(), ys.size());
+  if (count == 0) return 0.0f;
+  if (count == 1) return ys[0];
+  xs = xs.first(count);
+  ys = ys.first(count);
+  const auto [lo, hi] = FindKnotInterval(xs, x);
+  return EvaluateInInterval(xs, ys, lo, hi, x);
+}
+
 void ResampleSpline(std::span<const double> samples, Waveform& waveform, int m) {
   waveform.clear();
   const std::size_t count = samples.size();
@@ -82,14 +92,17 @@ void ResampleSpline(std::span<const double> samples, Waveform& waveform, int m) 
     waveform.reserve((count - 1) * perInterval + 1);
   }
   const double md = m;
+  // Every point of interval j lies at or after knot j - 1 and before knot j,
+  // so it is the interval the knot search would find (the last interval
+  // also holds the last knot); passing it on saves that search per point.
   for (std::size_t j = 1; j < count; ++j) {
     for (int k = 0; k < m; ++k) {
       const float x =
           Single((static_cast<double>(m - k) * xs[j - 1] + k * static_cast<double>(xs[j])) / md);
-      waveform.push_back(EvaluateSpline(xs, ys, x));
+      waveform.push_back(EvaluateInInterval(xs, ys, j - 1, j, x));
     }
   }
-  waveform.push_back(EvaluateSpline(xs, ys, xs[count - 1]));
+  waveform.push_back(EvaluateInInterval(xs, ys, count - 2, count - 1, xs[count - 1]));
 }
 
 void FindTurningPoints(std::span<const double> waveform, Positions& positions) {
