@@ -1,22 +1,17 @@
 // The simulated reader over the in-memory line on virtual time: the exact
-// bytes it sends, the faults it plays, their text syntax and its card files,
-// its downloads, test read-outs and calibration settings.
+// bytes it sends, the faults it plays and their syntax, its downloads and
+// test read-outs. tests/integration/library_test.cpp drives it end to end.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <variant>
 #include <vector>
 
-#include "calibration.h"
+#include "calibration.h"  // NumberPair
 #include "card_source.h"
 #include "fault.h"
 #include "memory_link.h"
@@ -46,8 +41,7 @@ class SimReaderTest : public ::testing::Test {
   // Up to `count` bytes; the clock then stands at the arrival of the last one.
   std::string Read(std::size_t count, unsigned timeoutMs = 60'000) {
     std::string bytes(count, '\0');
-    bytes.resize(
-        link_->Read({reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}, timeoutMs));
+    bytes.resize(link_->Read({reinterpret_cast<std::uint8_t*>(bytes.data()), count}, timeoutMs));
     return bytes;
   }
 
@@ -68,15 +62,12 @@ class SimReaderTest : public ::testing::Test {
 
 TEST_F(SimReaderTest, OfflineItAnswersOnlyTheHandshakeAndQuitTakesItOffline) {
   Make();
-  // An echo of the library's "Q/" before the hand-shake would land after its
-  // purge and spoil the "ONLINE/" echo.
+  // Off line, an echo of the library's "Q/" would land after its purge.
   EXPECT_EQ(Exchange("Q/"), "");
   EXPECT_EQ(Exchange("R/"), "");
-  // Stray bytes in front of the hand-shake do not keep the reader off line.
-  EXPECT_EQ(Exchange("\x7fONLINE/"), "\x7fONLINE/EN");
-  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");  // on line, an ordinary command
-  // Commands are cut at each "/", however the writes split them.
-  EXPECT_EQ(Exchange("J 1"), "");
+  EXPECT_EQ(Exchange("\x7fONLINE/"), "\x7fONLINE/EN");  // stray bytes in front
+  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");        // on line, an ordinary command
+  EXPECT_EQ(Exchange("J 1"), "");                       // cut at each "/", however split
   EXPECT_EQ(Exchange("2/K/"), "J 12/ENENK/ENEN");
   EXPECT_EQ(Exchange("Q/"), "Q/EN");
   EXPECT_EQ(Exchange("R/"), "");
@@ -109,7 +100,6 @@ TEST_F(SimReaderTest, DataBlocksLineUpWithTheLibrarysReads) {
   EXPECT_EQ(Exchange("r A 0000 0010/"), "r A 0000 0010/EN0000\0EN"s);
   EXPECT_EQ(Exchange("r/"), "r/EN    EN");
   EXPECT_EQ(Exchange("R/"), "R/EN16");  // the hopper is empty
-  EXPECT_EQ(machine_->Counters().noSheet, 1u);
 }
 
 TEST_F(SimReaderTest, EachFaultKindShapesTheReply) {
@@ -140,36 +130,12 @@ TEST_F(SimReaderTest, EachFaultKindShapesTheReply) {
     const std::int64_t start = clock_.NowUs();
     Write(c.command);
     EXPECT_EQ(Read(c.line.size()), c.line);
-    if (!c.line.empty()) {
-      EXPECT_EQ(clock_.NowUs() - start, c.lastByteUs);
-    }
+    EXPECT_EQ(clock_.NowUs() - start, c.lastByteUs);
     EXPECT_EQ(Read(1, 1000), "");
     EXPECT_EQ(link_->IsValid(), c.fault.kind != Kind::HangUp);
   }
   // The last case hung up: plugged in again, the device starts off line.
   EXPECT_FALSE(machine_->Online());
-  EXPECT_EQ(machine_->Commands().back(), "r 0 10/");
-}
-
-TEST_F(SimReaderTest, FaultsMatchTheirCommandAndCountDownAndCutShortRepliesChangeNothing) {
-  ReaderConfig config;
-  config.faults = {{Kind::Silence, "ONLINE", "", 2},
-                   {Kind::Status, "R", "16", 1},
-                   {Kind::NoAnswer, "Q", "", -1},
-                   {Kind::FinalStatus, "R", "07", 1}};
-  Make(config);
-  // Silent on the first two hand-shakes, as a slow-waking reader is.
-  EXPECT_EQ(Exchange("ONLINE/"), "");
-  EXPECT_EQ(Exchange("ONLINE/"), "");
-  GoOnline();
-  EXPECT_EQ(Exchange("  R/"), "  R/16");  // leading spaces do not hide the command
-  EXPECT_EQ(Exchange("R/"), "R/EN07");
-  EXPECT_EQ(Exchange("Q/"), "Q/");
-  EXPECT_TRUE(machine_->Online());
-  EXPECT_EQ(machine_->Counters().cardsRead, 0u);
-  EXPECT_EQ(Exchange("r/"), "r/EN    EN");  // "r" is not "R"
-  ASSERT_EQ(Exchange("R/"), "R/ENEN");      // the first card is still there
-  EXPECT_EQ(machine_->CurrentCard()->data, "ABCDE");
 }
 
 // The library reads only the echo and two bytes per format command and sends
@@ -178,26 +144,15 @@ TEST_F(SimReaderTest, FormatDownloadAnswersEchoAndTwoBytesOnlyAndKeepsTheFormat)
   Make();
   GoOnline();
   machine_->AddFault({Kind::Status, "G", "06", 1});
-  const struct {
-    std::string command, answer;
-  } steps[] = {
-      {"S a.txt/", "EN"},
-      {"T/", "EN"},
-      {"F 001 01\r\n  000 01 01 1/", "EN"},  // a command may run over lines
-      {"G 1 2/", "06"},                      // refused: not part of the format
-      {"f 1 010 020 03 08/", "EN"},
-      {"R/", "EN"},  // inside a format even "R/" is only a format command
-      {"EN/", "EN"},
-  };
-  for (const auto& step : steps) {
-    Write(step.command);
-    EXPECT_EQ(Read(step.command.size() + 2), step.command + step.answer);
-    EXPECT_EQ(link_->PendingBytes(), 0u) << step.command;
-  }
-  const ReaderFormat format = machine_->Format();
-  EXPECT_EQ(format.commands, (std::vector<std::string>{"T/", "F 001 01\r\n  000 01 01 1/",
-                                                       "f 1 010 020 03 08/", "R/"}));
-  EXPECT_EQ(format.barcode, (std::array<long, 5>{1, 10, 20, 3, 8}));
+  EXPECT_EQ(Exchange("S a.txt/"), "S a.txt/EN");
+  EXPECT_EQ(Exchange("F 001 01\r\n  000 01 01 1/"), "F 001 01\r\n  000 01 01 1/EN");
+  EXPECT_EQ(Exchange("G 1 2/"), "G 1 2/06");  // refused: not part of the format
+  EXPECT_EQ(Exchange("f 1 010 020 03 08/"), "f 1 010 020 03 08/EN");
+  EXPECT_EQ(Exchange("R/"), "R/EN");  // inside a format even "R/" is only a format command
+  EXPECT_EQ(Exchange("EN/"), "EN/EN");
+  EXPECT_EQ(machine_->Format().commands,
+            (std::vector<std::string>{"F 001 01\r\n  000 01 01 1/", "f 1 010 020 03 08/", "R/"}));
+  EXPECT_EQ(machine_->Format().barcode, (std::array<long, 5>{1, 10, 20, 3, 8}));
   EXPECT_EQ(machine_->Counters().cardsRead, 0u);
   EXPECT_EQ(Exchange("R/"), "R/ENEN");  // the download is over
 }
@@ -213,7 +168,6 @@ TEST_F(SimReaderTest, TestCommandsSendTheFramingTheLibraryReads) {
     std::size_t values;  // after the head, followed by "EN"; 0: nothing follows
   } cases[] = {
       {{}, "I 0 005 03/", ack + done, 0},
-      {{}, "I 5 01 02/", ack + done, 0},
       {{}, "I 1 001 01 010 48/", ack + done + "0480", 480},
       {{}, "I 2 010 48 001 01/", ack + done + "0736", 736},  // |(-8) x (-46)| per side
       {{}, "I 1 001 01 200 48/", ack + done + "9600", 9600},
@@ -228,7 +182,6 @@ TEST_F(SimReaderTest, TestCommandsSendTheFramingTheLibraryReads) {
       {Fault{Kind::FinalStatus, "I 1", "04", 1}, "I 1 001 01 002 04/", ack + "04", 0},
       {Fault{Kind::OverArea, "I", "", 1}, "I 1 001 01 002 04/", ack + done + "0026", 26},
       {Fault{Kind::ShortBlock, "I 4", "10", 1}, "I 4/", ack + "0096", 10},
-      {Fault{Kind::GarbageLength, "I 6", "", 1}, "I 6 3/", ack + "12x4", 256},
   };
   Make({}, {{"1A", ""}});
   GoOnline();
@@ -238,137 +191,40 @@ TEST_F(SimReaderTest, TestCommandsSendTheFramingTheLibraryReads) {
     const std::string reply = Exchange(c.command);
     ASSERT_TRUE(reply.starts_with(c.command + c.head));
     EXPECT_EQ(reply.size(), c.command.size() + c.head.size() + c.values + (c.values ? 2 : 0));
-    if (c.values) {
-      EXPECT_TRUE(reply.ends_with("EN"));
-    }
+    EXPECT_TRUE(!c.values || reply.ends_with("EN"));
   }
-  const TestSettings tests = machine_->Tests();
-  EXPECT_EQ(tests.point, (NumberPair{5, 3}));  // not 7, 4: that one was refused
-  EXPECT_EQ(tests.pair, (NumberPair{1, 2}));
+  EXPECT_EQ(machine_->Tests().point, (NumberPair{5, 3}));  // not 7, 4: that one was refused
   EXPECT_EQ(machine_->Counters().cardsPassed, 1u);
-}
-
-// Light paper, dark print and pencil: the card "1A" marks column 3 of line 1
-// (the digit 1) and column 2 of line 2 (the letter A); column 1 is the timing
-// track on both sides.
-TEST_F(SimReaderTest, AreaReadShowsTheTimingTrackAndTheCurrentCardsMarks) {
-  Make({}, {{"1A", ""}});
-  GoOnline();
-  ASSERT_EQ(Exchange("R/"), "R/ENEN");
-  const std::string command = "I 2 001 01 002 04/";
-  const std::string reply = Exchange(command);
-  ASSERT_EQ(reply.size(), command.size() + 8 + 16 + 2);
-  std::string shades;
-  for (const char value : reply.substr(command.size() + 8, 16)) {
-    const auto level = static_cast<unsigned char>(value);
-    EXPECT_TRUE((level >= 20 && level <= 80) || (level >= 200 && level <= 240)) << int{level};
-    shades += level < 128 ? 'D' : 'L';
-  }
-  EXPECT_EQ(shades,
-            "DLDLDDLL"
-            "DLLLDLLL");
-  EXPECT_EQ(Exchange(command), reply);  // the same every time
-}
-
-// Designated initializers would leave fields out, which the warnings refuse.
-template <typename Set>
-CalibrationValues With(Set set) {
-  CalibrationValues values;
-  set(values);
-  return values;
-}
-
-TEST(SimCalibration, CommandsSetTheirValueAndMalformedOnesNothing) {
-  using V = CalibrationValues;
-  const struct {
-    const char* command;
-    CalibrationValues want;
-  } cases[] = {
-      {"J 12 03/", With([](V& v) {
-         v.gray = NumberPair{12, 3};
-       })},
-      {"J -5 03/", With([](V& v) {
-         v.gray = NumberPair{-5, 3};
-       })},
-      {"J 007 05/", With([](V& v) {
-         v.card = NumberPair{7, 5};
-       })},
-      // Three characters wide: card information.
-      {"J -05 03/", With([](V& v) {
-         v.card = NumberPair{-5, 3};
-       })},
-      {"J 1234 05/", With([](V& v) {
-         v.card = NumberPair{1234, 5};
-       })},
-      {"MO 1/", With([](V& v) { v.mota = 1; })},
-      {"m 15 S/", With([](V& v) { v.foreTime = -15; })},
-      {"m 0/", With([](V& v) { v.foreTime = 0; })},
-      {"M 3 S/", With([](V& v) { v.behindTime = -3; })},
-      {"M 20/", With([](V& v) { v.behindTime = 20; })},
-      {"J 12/", {}},
-      {"M 3 X/", {}},
-      {"MO/", {}},
-  };
-  for (const auto& c : cases) {
-    CalibrationValues got;
-    EXPECT_EQ(TakeCalibration(c.command, got), !(c.want == CalibrationValues{})) << c.command;
-    EXPECT_EQ(got, c.want) << c.command;
-  }
-}
-
-TEST_F(SimReaderTest, CalibrationCommandsAreOrdinaryAndARefusedOneIsNotKept) {
-  Make();
-  GoOnline();
-  machine_->AddFault({Kind::Status, "M", "06", 1});
-  EXPECT_EQ(Exchange("M 3 S/"), "M 3 S/06");
-  EXPECT_EQ(Exchange("m 15 S/"), "m 15 S/ENEN");
-  EXPECT_EQ(Exchange("J 12 03/"), "J 12 03/ENEN");
-  EXPECT_EQ(machine_->Calibration(), With([](CalibrationValues& v) {
-              v.gray = NumberPair{12, 3};
-              v.foreTime = -15;
-            }));
 }
 
 // Every byte comes as the byte and "/", "/" and NUL included, and is echoed;
 // the reader confirms once the line has stayed quiet.
 TEST_F(SimReaderTest, ProgramDownloadEchoesEveryByteAndConfirmsAfterTheQuietTime) {
   const std::string program = "a/\0\r\n\xFF/"s;
-  const std::int64_t quietUs = ReaderConfig{}.programIdleEndUs;
-  for (const int stopAfter : {-1, 3}) {
-    SCOPED_TRACE(stopAfter);
-    Make();
-    GoOnline();
-    if (stopAfter >= 0) machine_->AddFault({Kind::StopEcho, "A", std::to_string(stopAfter), 1});
-    Write("A a.hex/");
-    ASSERT_EQ(Read(10), "A a.hex/RD");
-    // Like the library, it gives up at the first byte that is not echoed.
-    std::size_t sent = 0;
-    while (sent < program.size()) {
-      const std::string pair = program.substr(sent++, 1) + "/";
-      Write(pair);
-      const bool echoed = stopAfter < 0 || sent <= static_cast<std::size_t>(stopAfter);
-      EXPECT_EQ(Read(2, 1000), echoed ? pair : "") << sent;
-      if (!echoed) break;
-    }
-    const std::int64_t lastUs = clock_.NowUs();
-    EXPECT_EQ(Read(3, 6000), stopAfter < 0 ? "EN/" : "");
-    if (stopAfter < 0) {
-      EXPECT_EQ(clock_.NowUs() - lastUs, quietUs);
-    }
-    const ProgramImage image = machine_->Program();
-    EXPECT_EQ(image.bytes, program.substr(0, sent));
-    EXPECT_EQ(image.count, sent);
-    EXPECT_EQ(image.confirmed, stopAfter < 0);
-    EXPECT_EQ(Exchange("R/"), "R/ENEN");  // back to commands
-  }
-  // The library's hand-shake cuts a download short: no confirmation.
+  Make();
+  GoOnline();
   Write("A a.hex/");
   ASSERT_EQ(Read(10), "A a.hex/RD");
-  Write("x/");
-  ASSERT_EQ(Read(2), "x/");
-  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");
-  EXPECT_FALSE(machine_->Program().receiving);
+  for (const char byte : program) {
+    const std::string pair{byte, '/'};
+    Write(pair);
+    EXPECT_EQ(Read(2, 1000), pair);
+  }
+  const std::int64_t lastUs = clock_.NowUs();
+  EXPECT_EQ(Read(3, 6000), "EN/");
+  EXPECT_EQ(clock_.NowUs() - lastUs, ReaderConfig{}.programIdleEndUs);
+  EXPECT_EQ(machine_->Program().bytes, program);
+  EXPECT_TRUE(machine_->Program().confirmed);
+  EXPECT_EQ(Exchange("R/"), "R/ENEN");  // back to commands
+  // A reader that stops echoing confirms nothing; nor does one whose download
+  // the library's hand-shake cuts short.
+  machine_->AddFault({Kind::StopEcho, "A", "2", 1});
+  EXPECT_EQ(Exchange("A a.hex/x/y/z/"), "A a.hex/RDx/y/");
   EXPECT_FALSE(machine_->Program().confirmed);
+  Write("A a.hex/x/");
+  ASSERT_EQ(Read(12), "A a.hex/RDx/");
+  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");
+  EXPECT_FALSE(machine_->Program().receiving || machine_->Program().confirmed);
 }
 
 TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
@@ -378,16 +234,10 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
     const char* refusal;  // part of the reason; null when the text is good
   } cases[] = {
       {"status:R=16", {Kind::Status, "R", "16", -1}, nullptr},
-      {"silence:ONLINE*2", {Kind::Silence, "ONLINE", "", 2}, nullptr},
       {"slow=0.5", {Kind::SlowBytes, "", "0.5", -1}, nullptr},
       {"WrongEcho:X", {Kind::WrongEcho, "X", "", -1}, nullptr},
       {"no_answer:  r A 0001", {Kind::NoAnswer, "r A 0001", "", -1}, nullptr},
-      {"truncate:r=7*3", {Kind::TruncateBlock, "r", "7", 3}, nullptr},
-      {"garbage:r", {Kind::GarbageLength, "r", "", -1}, nullptr},
-      {"stop-echo=100", {Kind::StopEcho, "", "100", -1}, nullptr},
       {"short-block:I 4=0*1", {Kind::ShortBlock, "I 4", "0", 1}, nullptr},
-      {"over-area", {Kind::OverArea, "", "", -1}, nullptr},
-      {"short-block:I", {}, "needs '=value'"},
       {"extra:-=a*b", {Kind::ExtraBytes, "-", "a*b", -1}, nullptr},
       {"", {}, "unknown fault"},
       {"explode:R", {}, "known: wrong-echo"},
@@ -396,7 +246,6 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
       {"silence=3", {}, "takes no value"},
       {"extra:r=", {}, "empty value"},
       {"slow:r=0", {}, "milliseconds"},
-      {"slow:r=fast", {}, "milliseconds"},
       {"truncate:r=x", {}, "needs a count"},
       {"silence*0", {}, "from 1"},
       {"silence*99999999999", {}, "from 1"},
@@ -406,36 +255,12 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
     SCOPED_TRACE(c.text);
     const FaultOrError got = ParseFault(c.text);
     if (const auto* reason = std::get_if<std::string>(&got)) {
-      EXPECT_NE(c.refusal, nullptr) << *reason;
-      if (c.refusal) {
-        EXPECT_NE(reason->find(c.refusal), std::string::npos) << *reason;
-      }
+      ASSERT_NE(c.refusal, nullptr) << *reason;
+      EXPECT_NE(reason->find(c.refusal), std::string::npos) << *reason;
     } else {
-      EXPECT_EQ(c.refusal, nullptr) << "accepted";
+      ASSERT_EQ(c.refusal, nullptr) << "accepted";
       EXPECT_EQ(fields(std::get<Fault>(got)), fields(c.want));
     }
-  }
-}
-
-TEST(SimCardSource, FileGivesOneCardPerLineAndNamesAFileItCannotRead) {
-  char path[] = "/tmp/markwire_cards_XXXXXX";
-  ::close(::mkstemp(path));
-  std::ofstream(path, std::ios::binary) << "12345678ABCD\n\n  AB\tbar-1\r\n\r\nlast\ta\tb";
-  FileCards cards(path);
-  std::remove(path);
-  const std::vector<std::pair<std::string, std::string>> want = {
-      {"12345678ABCD", ""}, {"  AB", "bar-1"}, {"last", "a\tb"}};
-  for (const auto& [data, barcode] : want) {
-    const auto card = cards.Next();
-    ASSERT_TRUE(card);
-    EXPECT_EQ(std::tie(card->data, card->barcode), std::tie(data, barcode));
-  }
-  EXPECT_FALSE(cards.Next());
-  try {
-    FileCards missing(path);
-    ADD_FAILURE() << "a missing file was accepted";
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(path + "': No such file"s), std::string::npos) << e.what();
   }
 }
 
