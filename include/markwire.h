@@ -27,7 +27,8 @@
 #if defined(_WIN32)
 #define MARKWIRE_CALL __stdcall
 #if defined(MARKWIRE_BUILDING_LIBRARY)
-#define MARKWIRE_API __declspec(dllexport)
+/* The DLL exports from its module-definition file, by name and ordinal. */
+#define MARKWIRE_API
 #else
 #define MARKWIRE_API __declspec(dllimport)
 #endif

@@ -99,6 +99,10 @@ bool PtyHost::Start() {
     CloseTerminal();
     return false;
   }
+  // A process that leads its own session takes the terminal as its
+  // controlling terminal, so that no other program that opens the device
+  // (Wine's server does) takes it and is hung up when this host goes away.
+  if (::getsid(0) == ::getpid()) (void)::ioctl(slave_, TIOCSCTTY, 0);
   std::array<int, 2> wake{};
   if (::pipe2(wake.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
     Fail("cannot make the stop pipe", errno);

@@ -21,7 +21,12 @@ class Notifier {
   virtual void Progress(unsigned /*done*/, unsigned /*total*/) {}
 };
 
-// Messages to standard error, trace lines to standard output, no wire trace.
+// Shows a message the way the platform shows one: a line on standard error
+// on POSIX (the call goes on), a message box on Windows (it waits for OK).
+void ShowUserMessage(std::string_view utf8);
+
+// Messages shown by the platform, trace lines to standard output, no wire
+// trace.
 class ConsoleNotifier final : public Notifier {
  public:
   void Message(std::string_view utf8) override;

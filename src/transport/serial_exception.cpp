@@ -16,7 +16,22 @@ namespace {
 std::string SystemText(unsigned errorCode) {
   // Code 0 means "no error"; a text such as "Success" would only mislead.
   if (errorCode == 0) return {};
+#ifdef _WIN32
+  // The system's own text, in the neutral language with the system's
+  // default sub-language, from a buffer the system allocates.
+  char* text = nullptr;
+  const DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, errorCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message(text != nullptr ? text : "", n);
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  return message;
+#else
   return std::system_category().message(static_cast<int>(errorCode));
+#endif
 }
 
 }  // namespace

@@ -21,6 +21,10 @@ void AddSimCommand(CLI::App& app, Globals& globals) {
   command->add_option("--link", options->link,
                       "Also make this path a symbolic link to the device (removed at exit)");
   command->callback([options, &globals] {
+    // A session of its own, so that the simulated line can be this process's
+    // controlling terminal (see PtyHost) and not some other program's. Fails
+    // harmlessly when the shell already made this process a group leader.
+    (void)setsid();
     auto reader = options->sim.MakeReader();
     // The stop signals are taken by sigwait below; block them before the
     // host's thread starts so that it inherits the mask.
