@@ -2,7 +2,7 @@
 # The 32-bit Markwire.dll as a Windows application sees it: exactly the 19
 # classic functions at ordinals 1 to 19 and the extensions from 20, under
 # plain names; every one __stdcall (it pops its own arguments: "ret $N" with
-# N = 4 x arguments); and only system DLLs imported.
+# N = 4 x arguments); only system DLLs imported; and the version record.
 # Usage: check_exports.sh Markwire.dll (32-bit)
 set -euo pipefail
 dll=$1
@@ -50,5 +50,10 @@ for dllname in $imports; do
     KERNEL32.DLL|USER32.DLL|MSVCRT.DLL|UCRTBASE.DLL|API-MS-WIN-*|ADVAPI32.DLL|NTDLL.DLL) ;;
     *) fail "imports $dllname, not a system DLL" ;;
   esac
+done
+# The version record, in the resource's UTF-16 strings.
+record=$(strings -el "$dll")
+for text in "Markwire DLL" "1.1.0.1" "Markwire.DLL" "Markwire Dynamic Link Library"; do
+  grep -qxF "$text" <<<"$record" || fail "the version record lacks \"$text\""
 done
 echo "ok: $(wc -l <<<"$expected") exports at their ordinals, undecorated, __stdcall; imports" $imports
