@@ -22,13 +22,6 @@ namespace {
 
 using namespace markwire;
 
-class QuietEvents final : public barcode::ReadEvents {
- public:
-  void ClearPending() override {}
-  void SetError(std::string_view) override {}
-  void Trace(std::string_view) override {}
-};
-
 std::string RandomText(std::mt19937_64& rng, int symbology) {
   static const char kCode39[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   std::uniform_int_distribution<int> digit(0, 9), any(0, 35);
@@ -116,7 +109,7 @@ int main(int argc, char** argv) {
             const auto bytes = sim::RenderWaveform(widths, optics);
             const barcode::BarcodeLine line{symbology, 2, 1, 0, 8};
             barcode::SymbolTables tables;
-            QuietEvents events;
+            barcode::IgnoredReadEvents events;
             const auto result = barcode::DecodeSamples(
                 barcode::SamplesInReadingOrder(bytes, line), line, tables, events);
             if (result.text == text) {

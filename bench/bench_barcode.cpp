@@ -11,13 +11,6 @@ namespace {
 
 using namespace markwire;
 
-class QuietEvents final : public barcode::ReadEvents {
- public:
-  void ClearPending() override {}
-  void SetError(std::string_view) override {}
-  void Trace(std::string_view) override {}
-};
-
 void BM_DecodeWaveform(benchmark::State& state) {
   const int symbology = static_cast<int>(state.range(0));
   const std::string text = symbology == barcode::kCode39 ? "MW2026A7" : "20261205";
@@ -32,7 +25,7 @@ void BM_DecodeWaveform(benchmark::State& state) {
   const auto bytes = sim::RenderWaveform(widths, optics);
   const barcode::BarcodeLine line{symbology, 2, 1, 0, 8};
   barcode::SymbolTables tables;
-  QuietEvents events;
+  barcode::IgnoredReadEvents events;
   std::string decoded;
   for (auto _ : state) {
     auto result =

@@ -48,6 +48,7 @@ class CComPort final : public PortLink {
   LineStatus Status() const { return state_.Snapshot(); }
 
  private:
+  void StartLineEventThread();
   void MarkLost(std::string_view cause) const;
   void DrainOutput();
 

@@ -26,12 +26,6 @@ constexpr short kLostEvents = POLLHUP | POLLERR | POLLNVAL;
 
 }  // namespace
 
-CComPort::CComPort() = default;
-
-CComPort::~CComPort() {
-  Close();
-}
-
 bool CComPort::Open(const std::string& device, const LineSettings& settings) {
   Close();
   lastError_.clear();
@@ -55,15 +49,7 @@ bool CComPort::Open(const std::string& device, const LineSettings& settings) {
   serial->Purge(CSerialPort::kPurgeRxAbort | CSerialPort::kPurgeRxClear);
   serial_ = std::move(serial);
 
-  lineEventThread_ = std::make_unique<CReadComThread>(serial_->Handle(), state_);
-  try {
-    lineEventThread_->Start();
-  } catch (const std::system_error&) {
-    // The port is usable without the thread; the failure is reported at
-    // Close, where the session has always shown it.
-    lineEventThread_.reset();
-    threadCreateFailed_ = true;
-  }
+  StartLineEventThread();
   return true;
 }
 
@@ -184,31 +170,6 @@ void CComPort::Purge() {
   // hand-shake purges right after writing "Q/").
   serial_->Purge(CSerialPort::kPurgeRxAbort | CSerialPort::kPurgeRxClear |
                  CSerialPort::kPurgeTxAbort);
-}
-
-void CComPort::Close() {
-  if (serial_ == nullptr) return;
-  if (!state_.lost) DrainOutput();
-  if (lineEventThread_ != nullptr) {
-    lineEventThread_->Stop();
-    lineEventThread_.reset();
-  } else if (threadCreateFailed_) {
-    lastError_ = "CreateThread failed.";
-  }
-  serial_->Close();
-  serial_.reset();
-}
-
-std::string CComPort::LastError() const {
-  if (!lastError_.empty()) return lastError_;
-  // The line-event thread noticed the hang-up; it leaves the wording to us.
-  if (state_.hangUp) return device_ + ": device lost (hang-up)";
-  return {};
-}
-
-void CComPort::MarkLost(std::string_view cause) const {
-  state_.lost = true;
-  lastError_ = device_ + ": device lost (" + std::string(cause) + ")";
 }
 
 void CComPort::DrainOutput() {

@@ -40,10 +40,6 @@ std::string SystemText(DWORD error) { return CSerialException(static_cast<unsign
 
 }  // namespace
 
-CComPort::CComPort() = default;
-
-CComPort::~CComPort() { Close(); }
-
 bool CComPort::Open(const std::string& device, const LineSettings& settings) {
   Close();
   lastError_.clear();
@@ -78,13 +74,7 @@ bool CComPort::Open(const std::string& device, const LineSettings& settings) {
   }
   serial_ = std::move(serial);
 
-  lineEventThread_ = std::make_unique<CReadComThread>(serial_->Handle(), state_);
-  try {
-    lineEventThread_->Start();
-  } catch (const std::system_error&) {
-    lineEventThread_.reset();
-    threadCreateFailed_ = true;
-  }
+  StartLineEventThread();
   return true;
 }
 
@@ -141,26 +131,6 @@ void CComPort::Purge() {
   if (serial_ == nullptr) return;
   // Never the output side: a write is complete when Write returns.
   serial_->Purge(PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT);
-}
-
-void CComPort::Close() {
-  if (serial_ == nullptr) return;
-  if (!state_.lost) DrainOutput();
-  if (lineEventThread_ != nullptr) {
-    lineEventThread_->Stop();
-    lineEventThread_.reset();
-  } else if (threadCreateFailed_) {
-    lastError_ = "CreateThread failed.";
-  }
-  serial_->Close();
-  serial_.reset();
-}
-
-std::string CComPort::LastError() const { return lastError_; }
-
-void CComPort::MarkLost(std::string_view cause) const {
-  state_.lost = true;
-  lastError_ = device_ + ": device lost (" + std::string(cause) + ")";
 }
 
 void CComPort::DrainOutput() {

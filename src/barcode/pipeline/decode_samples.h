@@ -44,6 +44,14 @@ class ReadEvents {
   virtual void Trace(std::string_view line) = 0;
 };
 
+// For reads whose reports nobody needs (measurements, tools).
+class IgnoredReadEvents final : public ReadEvents {
+ public:
+  void ClearPending() override {}
+  void SetError(std::string_view) override {}
+  void Trace(std::string_view) override {}
+};
+
 struct DecodeResult {
   // What the read hands back: length characters (full stops when it failed;
   // a Code 128 text may be shorter).
