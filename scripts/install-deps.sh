@@ -2,18 +2,17 @@
 # Installs what building and testing Markwire needs on Debian 12. Idempotent:
 # it does nothing when every package is already there.
 #
-# The Windows cross build (mingw-w64) and Wine are installed when the package
-# archive has them; without them the Windows tests are skipped, and say so.
+# The optional groups (ZBar, the barcode benchmark's peer decoder; the
+# Windows cross build; Wine) are installed when the package archive has
+# them; without one, what needs it is skipped, and says so.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ binutils
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libfmt-dev libzbar-dev
-)
-windows=(
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64
+packages="cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
+          libcli11-dev nlohmann-json3-dev libfmt-dev"
+optional_groups=(
+  "libzbar-dev"
+  "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
+  "wine wine64"
 )
 
 missing() {
@@ -22,8 +21,13 @@ missing() {
   done
 }
 
-need=$(missing "${packages[@]}")
-want=$(missing "${windows[@]}")
+# shellcheck disable=SC2086
+need=$(missing $packages)
+want=""
+for group in "${optional_groups[@]}"; do
+  # shellcheck disable=SC2086
+  want+=$(missing $group)
+done
 [ -z "$need$want" ] && exit 0
 
 as_root=()
@@ -34,8 +38,10 @@ if [ -n "$need" ]; then
   # shellcheck disable=SC2086
   "${as_root[@]}" apt-get install -y -q --no-install-recommends $need
 fi
-if [ -n "$want" ]; then
+for group in "${optional_groups[@]}"; do
   # shellcheck disable=SC2086
-  "${as_root[@]}" apt-get install -y -q --no-install-recommends $want ||
-    echo "install-deps: the Windows cross build or Wine could not be installed; their tests will be skipped"
-fi
+  [ -n "$(missing $group)" ] || continue
+  # shellcheck disable=SC2086
+  "${as_root[@]}" apt-get install -y -q --no-install-recommends $group ||
+    echo "install-deps: could not install the optional $group; what needs it is skipped"
+done
