@@ -8,7 +8,7 @@ set(MARKWIRE_EXPORTS
   "AdjustCardInfo 8 15" "AdjustMota 4 16" "AdjustForeTime 4 17" "AdjustBehindTime 4 18"
   "OmrGetSync 0 19"
   "OmrInitDevice 4 20" "OmrSetMessageHandler 8 21" "OmrSetTraceHandler 8 22"
-  "OmrSetProgressHandler 8 23")
+  "OmrSetProgressHandler 8 23" "OmrSetBarcodeMode 4 24")
 
 # Writes a module-definition file. On 32-bit Windows the symbols carry their
 # __stdcall decoration ("OmrInit@4"): linked with --kill-at the DLL exports

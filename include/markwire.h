@@ -96,6 +96,13 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void
 typedef void (*OmrProgressHandler)(unsigned done, unsigned total, void* user);
 MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler, void* user);
 
+/* How barcode reads decide what to hand back: 0 the classic algorithm
+ * exactly; 1 its text only when the waveform clearly supports it (else full
+ * stops, as a failed read); 2 as 1, and when the classic read fails or is
+ * refused, a second decoder under the same test (the default). Returns 255,
+ * or 0 for a mode that does not exist (the mode is then unchanged). */
+MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode);
+
 #ifdef __cplusplus
 }
 #endif

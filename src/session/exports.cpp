@@ -98,6 +98,13 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void
   App().Handlers().SetTraceHandler(handler, user);
 }
 
+MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode) {
+  OmrInfo* s = App().Session();
+  if (s == nullptr || mode < 0 || mode > 2) return OmrInfo::kFailed;
+  s->barcodeMode = static_cast<markwire::barcode::BarcodeMode>(mode);
+  return OmrInfo::kDone;
+}
+
 MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler, void* user) {
   App().Handlers().SetProgressHandler(handler, user);
 }

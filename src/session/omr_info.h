@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "barcode/pipeline/decode_samples.h"
 #include "barcode/symbols/symbol_tables.h"
 #include "platform/clock.h"
 #include "platform/notifier.h"
@@ -99,6 +100,8 @@ class OmrInfo {
   // The barcode tables of this session: the pattern index grows over its
   // reads, and no other session shares it.
   barcode::SymbolTables barcodeTables;
+  // How far barcode reads trust the classic decoder (OmrSetBarcodeMode).
+  barcode::BarcodeMode barcodeMode = barcode::kDefaultBarcodeMode;
 
  private:
   int FinalStatus(int exchangeResult);

@@ -6,7 +6,7 @@ lib=$2
 
 expected="AdjustBehindTime AdjustCardInfo AdjustForeTime AdjustGrayInfo AdjustMota
 DownLoadFormatFile OmrClose OmrG OmrGetCurve OmrGetError OmrGetErrorStr OmrGetOriOrGray
-OmrGetSync OmrGetValue OmrInit OmrInitDevice OmrS OmrSetMessageHandler OmrSetProgressHandler
+OmrGetSync OmrGetValue OmrInit OmrInitDevice OmrS OmrSetBarcodeMode OmrSetMessageHandler OmrSetProgressHandler
 OmrSetTest OmrSetTraceHandler PassOneCard ReadOneCard"
 expected=$(tr ' ' '\n' <<<"$expected" | sort)
 
@@ -27,4 +27,4 @@ for n in $needed; do
     *) echo "unexpected dependency $n"; exit 1 ;;
   esac
 done
-echo "ok: 23 exports, SONAME $soname, needs $needed"
+echo "ok: 24 exports, SONAME $soname, needs $needed"

@@ -38,7 +38,7 @@ constexpr Export kExports[] = {
     {"AdjustForeTime", 17},  {"AdjustBehindTime", 18},
     {"OmrGetSync", 19},      {"OmrInitDevice", 20},
     {"OmrSetMessageHandler", 21}, {"OmrSetTraceHandler", 22},
-    {"OmrSetProgressHandler", 23},
+    {"OmrSetProgressHandler", 23}, {"OmrSetBarcodeMode", 24},
 };
 
 using IntFn = int(__stdcall*)(int);

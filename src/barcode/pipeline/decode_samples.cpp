@@ -58,7 +58,8 @@ std::vector<double> SamplesInReadingOrder(std::span<const std::uint8_t> bytes,
 }
 
 DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
-                           SymbolTables& tables, ReadEvents& events) {
+                           SymbolTables& tables, ReadEvents& events, BarcodeMode mode) {
+  (void)mode;  // the guard and the second decoder come next
   const int length = ClampedLength(line.length);
   const int expected = ExpectedCount(line);
   tables.BuildSymbolTable(line.symbology);

@@ -16,6 +16,19 @@
 
 namespace markwire::barcode {
 
+// How much the read trusts the classic algorithm.
+enum class BarcodeMode : int {
+  // The classic algorithm exactly: whatever it decodes is handed back.
+  kClassic = 0,
+  // The classic algorithm, its text accepted only when the waveform clearly
+  // supports it; otherwise the read fails as a classic read fails.
+  kGuarded = 1,
+  // As guarded, and when the classic read fails or is refused, a second
+  // decoder reads the samples, its text accepted under the same guard.
+  kGuardedSecondDecoder = 2,
+};
+inline constexpr BarcodeMode kDefaultBarcodeMode = BarcodeMode::kGuardedSecondDecoder;
+
 // The five numbers of a card format's barcode line, as written.
 struct BarcodeLine {
   int symbology = 0;  // 1 Code 128, 2 Interleaved 2 of 5, 3 Code 39; others take the Code 128 path
@@ -63,6 +76,9 @@ struct DecodeResult {
   Positions turningPoints;
   Positions positions;  // after the element reduction
   PatternList patterns;
+  // Which decoder's text was handed back, and why a text was refused.
+  bool bySecondDecoder = false;
+  std::string explanation;
 };
 
 // The received bytes as samples in reading order: arrival order when the
@@ -73,6 +89,7 @@ std::vector<double> SamplesInReadingOrder(std::span<const std::uint8_t> bytes,
 // Runs the read on samples in reading order. Builds the symbology's table
 // and adds it to the index first.
 DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
-                           SymbolTables& tables, ReadEvents& events);
+                           SymbolTables& tables, ReadEvents& events,
+                           BarcodeMode mode = kDefaultBarcodeMode);
 
 }  // namespace markwire::barcode

@@ -70,7 +70,7 @@ std::string ReadBarcode(OmrInfo& s) {
     return std::string(static_cast<std::size_t>(barcode::ClampedLength(line.length)), '.');
   SessionEvents events(s);
   const auto result = barcode::DecodeSamples(barcode::SamplesInReadingOrder(*bytes, line), line,
-                                             s.barcodeTables, events);
+                                             s.barcodeTables, events, s.barcodeMode);
   if (s.error.Pending() && s.error.Code() == "14") s.notifier().Message("条码数据阅读错误!");
   return result.text;
 }
