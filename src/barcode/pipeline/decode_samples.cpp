@@ -9,6 +9,7 @@
 #include "barcode/pipeline/two_width_reduction.h"
 #include "barcode/symbols/code128_decoder.h"
 #include "barcode/symbols/two_width_decoder.h"
+#include "barcode/synthesis/synthesis.h"
 
 namespace markwire::barcode {
 namespace {
@@ -36,10 +37,34 @@ class TextBuffer {
   std::array<char, 128> text_{};
 };
 
-void Report(const Code128Outcome& outcome, ReadEvents& events) {
-  if (outcome.startMissing) events.SetError("10");
-  if (outcome.traced) events.Trace(outcome.decoded ? "successFlag: 1" : "successFlag: 0");
-}
+// The Code 128 decoder's reports. Its trace line says whether the read
+// decoded; outside the classic mode the last one waits for the guard's and
+// the second decoder's word.
+class Code128Reports {
+ public:
+  Code128Reports(ReadEvents& events, bool deferLast) : events_(events), defer_(deferLast) {}
+  void Add(const Code128Outcome& outcome) {
+    if (outcome.startMissing) events_.SetError("10");
+    if (!outcome.traced) return;
+    if (!defer_) return events_.Trace(outcome.decoded ? "successFlag: 1" : "successFlag: 0");
+    Flush(pending_);
+    pending_ = outcome.decoded ? 1 : 0;
+  }
+  // The read's outcome: the held line carries it; a read decoded by the
+  // second decoder where the classic one traced nothing says so too.
+  void Finish(bool decoded) {
+    if (pending_ >= 0 || decoded) Flush(decoded ? 1 : 0);
+    pending_ = -1;
+  }
+
+ private:
+  void Flush(int flag) {
+    if (flag >= 0) events_.Trace(flag == 1 ? "successFlag: 1" : "successFlag: 0");
+  }
+  ReadEvents& events_;
+  bool defer_;
+  int pending_ = -1;
+};
 
 }  // namespace
 
@@ -59,7 +84,10 @@ std::vector<double> SamplesInReadingOrder(std::span<const std::uint8_t> bytes,
 
 DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
                            SymbolTables& tables, ReadEvents& events, BarcodeMode mode) {
-  (void)mode;  // the guard and the second decoder come next
+  const bool guarded = mode != BarcodeMode::kClassic;
+  const bool second = mode == BarcodeMode::kGuardedSecondDecoder;
+  // The guard and the second decoder look at the samples as they came.
+  const std::vector<double> received = guarded ? samples : std::vector<double>{};
   const int length = ClampedLength(line.length);
   const int expected = ExpectedCount(line);
   tables.BuildSymbolTable(line.symbology);
@@ -75,9 +103,40 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
     result.turningPoints = result.positions;
     result.patterns.clear();
   };
+  // Outside the classic mode: the classic text only when the samples clearly
+  // support it, else (second decoder) what the synthesis finds under the
+  // same test. Either way the patterns end up as the classic ones would.
+  const auto judge = [&](bool classicDecoded) {
+    if (!guarded) return classicDecoded;
+    // Any other symbology number reads like Code 128 with whatever rows the
+    // index kept; the second decoder knows no such symbol.
+    const bool known = line.symbology == kCode128 || line.symbology == kCode39 ||
+                       line.symbology == kInterleaved2of5;
+    const int symbology = known ? line.symbology : kCode128;
+    if (classicDecoded) {
+      const auto verdict =
+          synthesis::ConfirmPatterns(received, symbology, expected, result.patterns);
+      result.explanation = "classic: " + verdict.explanation;
+      if (verdict.accepted) return true;
+    } else {
+      result.explanation = "classic: no symbol";
+    }
+    if (!second || !known) return false;
+    auto verdict = synthesis::DecodeBySynthesis(received, symbology, expected);
+    result.explanation += "; second decoder: " + verdict.explanation;
+    if (!verdict.accepted) return false;
+    result.patterns = std::move(verdict.patterns);
+    result.bySecondDecoder = true;
+    return true;
+  };
   const auto twoWidthOutcome = [&](bool framed) {
-    const std::size_t n = framed ? TranslateDataPatterns(tables, result.patterns, text.Span()) : 0;
-    result.decoded = framed && n == static_cast<std::size_t>(expected);
+    std::size_t n = framed ? TranslateDataPatterns(tables, result.patterns, text.Span()) : 0;
+    result.decoded = judge(framed && n == static_cast<std::size_t>(expected));
+    if (result.decoded && result.bySecondDecoder) {
+      text.Fill();
+      n = TranslateDataPatterns(tables, result.patterns, text.Span());
+      result.decoded = n == static_cast<std::size_t>(expected);
+    }
     result.text = result.decoded ? text.From(0).substr(0, static_cast<std::size_t>(length))
                                  : std::string(static_cast<std::size_t>(length), '.');
   };
@@ -116,16 +175,18 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
     CentreExtrema(result.waveform, result.positions, expected);
     text.Fill();
     events.ClearPending();
+    Code128Reports reports(events, guarded);
     Code128Outcome outcome =
         DecodeCode128(result.positions, result.patterns, tables, expected, false);
-    Report(outcome, events);
+    reports.Add(outcome);
     if (!outcome.decoded) {
       text.Fill();
       result.patterns.clear();
       outcome = DecodeCode128(result.positions, result.patterns, tables, expected, true);
-      Report(outcome, events);
+      reports.Add(outcome);
     }
-    result.decoded = outcome.decoded;
+    result.decoded = judge(outcome.decoded);
+    reports.Finish(result.decoded);
     if (result.decoded) {
       TranslateAllPatterns(tables, result.patterns, text.Span());
     } else {

@@ -1,0 +1,911 @@
+#include "barcode/synthesis/synthesis.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "barcode/synthesis/glyphs.h"
+
+namespace markwire::barcode::synthesis {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Limits that keep the search bounded on any input.
+constexpr std::size_t kBeamWidth = 16;
+constexpr double kMaxDrift = 1.2;      // modules the symbol may wander from its straight frame
+constexpr double kDriftStep = 0.2;    // modules a character may move against the one before
+constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
+constexpr double kMinModuleSamples = 0.8;
+
+using Bar = std::pair<double, double>;
+
+// The standard normal distribution function from a table, linear between
+// points 1/64 apart: the search evaluates it millions of times.
+class NormalCdf {
+ public:
+  NormalCdf() {
+    for (std::size_t i = 0; i < table_.size(); ++i)
+      table_[i] = 0.5 * std::erfc(-(kLow + static_cast<double>(i) / kPerUnit) / std::sqrt(2.0));
+  }
+  double operator()(double z) const {
+    if (!(z > kLow)) return 0.0;  // NaN too
+    if (z >= -kLow) return 1.0;
+    const double x = (z - kLow) * kPerUnit;
+    const auto i = static_cast<std::size_t>(x);
+    const double f = x - static_cast<double>(i);
+    return table_[i] + f * (table_[i + 1] - table_[i]);
+  }
+
+ private:
+  static constexpr double kLow = -8.0;
+  static constexpr double kPerUnit = 64.0;
+  std::array<double, 16 * 64 + 2> table_{};
+};
+
+const NormalCdf& Phi() {
+  static const NormalCdf cdf;
+  return cdf;
+}
+
+long ClampIndex(double x, long lo, long hi) {
+  if (!(x > static_cast<double>(lo))) return lo;  // NaN too
+  if (x >= static_cast<double>(hi)) return hi;
+  return static_cast<long>(x);
+}
+
+// Where the symbol lies in the samples: sample k sees module (k - k0) / spm
+// from the start of the first bar; the spot has a Gaussian profile of sigma
+// modules; paper reads `space`, full ink space + contrast (contrast < 0).
+struct Frame {
+  double k0 = 0;
+  double spm = 1;
+  double sigma = 0.5;
+  double space = 0;
+  double contrast = -1;
+  double U(double k) const { return (k - k0) / spm; }
+  double K(double u) const { return k0 + u * spm; }
+};
+
+// Adds the darkness (0 paper, 1 ink) of `bars` placed at module `at` to
+// out[k - ks] for the samples k in [ks, ke).
+void AddBars(std::span<const Bar> bars, double at, const Frame& f, long ks, long ke,
+             std::span<double> out, double sign = 1.0, double scale = 1.0) {
+  const NormalCdf& phi = Phi();
+  const double reach = 5 * f.sigma + 1;
+  const double inv = 1 / f.sigma;
+  for (const auto& [left, right] : bars) {
+    const double a = left * scale + at;
+    const double b = right * scale + at;
+    const long from = ClampIndex(std::floor(f.K(a - reach)), ks, ke);
+    const long to = ClampIndex(std::ceil(f.K(b + reach)) + 1, ks, ke);
+    for (long k = from; k < to; ++k) {
+      const double u = f.U(static_cast<double>(k));
+      out[static_cast<std::size_t>(k - ks)] += sign * (phi((u - a) * inv) - phi((u - b) * inv));
+    }
+  }
+}
+
+// Paper and ink levels that fit samples y to darkness d best (least squares),
+// and the squared error left. Ink lighter than paper is no fit at all.
+struct LevelFit {
+  double sse = kInf;
+  double space = 0;
+  double contrast = 0;
+};
+
+LevelFit FitLevels(std::span<const double> y, std::span<const double> d) {
+  LevelFit fit;
+  const std::size_t n = std::min(y.size(), d.size());
+  if (n < 3) return fit;
+  double my = 0, md = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    my += y[i];
+    md += d[i];
+  }
+  my /= static_cast<double>(n);
+  md /= static_cast<double>(n);
+  double sdd = 0, sdy = 0, syy = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    sdd += (d[i] - md) * (d[i] - md);
+    sdy += (d[i] - md) * (y[i] - my);
+    syy += (y[i] - my) * (y[i] - my);
+  }
+  if (sdd < 1e-9 || sdy >= 0) return fit;
+  fit.contrast = sdy / sdd;
+  fit.space = my - fit.contrast * md;
+  fit.sse = std::max(0.0, syy - fit.contrast * sdy);
+  return fit;
+}
+
+// One end of the symbol: the start glyph at the left with paper before it,
+// or the stop glyph at the right with paper behind it.
+struct EndFit {
+  double at = 0;  // sample index of the glyph's start
+  double sigma = 0.5;
+  double wide = 2.5;
+  LevelFit levels;
+  double perSample = kInf;  // sse per sample
+};
+
+
+// The edges of every data glyph of a layout, shared: the darkness of all
+// glyphs over a stretch of samples then costs one distribution-function value
+// per edge and sample, not per glyph.
+struct Lattice {
+  std::vector<double> edges;
+  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> bars;  // per glyph
+};
+
+Lattice BuildLattice(const SymbolLayout& layout) {
+  Lattice lattice;
+  for (const Glyph& glyph : layout.Alphabet())
+    for (const auto& [a, b] : glyph.bars) lattice.edges.insert(lattice.edges.end(), {a, b});
+  std::sort(lattice.edges.begin(), lattice.edges.end());
+  lattice.edges.erase(std::unique(lattice.edges.begin(), lattice.edges.end(),
+                                  [](double a, double b) { return std::fabs(a - b) < 1e-9; }),
+                      lattice.edges.end());
+  const auto index = [&](double x) {
+    return static_cast<std::size_t>(
+        std::lower_bound(lattice.edges.begin(), lattice.edges.end(), x - 1e-9) -
+        lattice.edges.begin());
+  };
+  for (const Glyph& glyph : layout.Alphabet()) {
+    auto& bars = lattice.bars.emplace_back();
+    for (const auto& [a, b] : glyph.bars) bars.emplace_back(index(a), index(b));
+  }
+  return lattice;
+}
+
+class Synthesis {
+ public:
+  Synthesis(std::span<const double> samples, int symbology, int count)
+      : samples_(samples.begin(), samples.end()), symbology_(symbology), count_(count) {}
+
+  // Finds the frame. False when there is no symbol-like structure at all.
+  bool Frame(bool reversed);
+  double EndScore() const { return endScore_; }
+
+  // Beam search; `forced`: the only data allowed (the guard), else all.
+  bool Search(std::span<const int> forced);
+  // Fits scale, start, blur and wide ratio again to the whole best symbol
+  // of the search (for another search). False when there is none.
+  bool Refit();
+  // Tests the best symbol of the search.
+  Verdict Judge() const;
+
+ private:
+  struct Node {
+    int parent = -1;
+    int slot = 0;
+    int glyph = -1;  // data slots: the alphabet index
+    double offset = 0;  // where the character ends against its straight place
+    double at = 0;      // where it starts, in modules
+    double scale = 1;   // its width against the nominal one
+    long scoredTo = 0;
+    double sse = 0;
+    int sum = 0;  // Code 128: the check sum so far
+  };
+
+  const Glyph& GlyphOf(const Node& node) const;
+  std::vector<Bar> PlacedBars(int nodeIndex, int slots) const;
+  double SlotReachEnd(int slot, double offset) const;
+  EndFit FitEnd(bool left, double guess, double spm, bool coarse) const;
+  // The darkness of every data glyph placed at `at` over samples [ks, ke):
+  // glyph g's at all[g * (ke - ks) + i].
+  void AllGlyphs(long ks, long ke, double at, double scale, std::vector<double>& all,
+                 std::vector<double>& edge) const;
+  double Advance(int slot) const;
+  std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
+  double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
+  std::vector<int> DataOf(int nodeIndex) const;
+
+  std::vector<double> samples_;
+  int symbology_;
+  int count_;
+  SymbolLayout layout_{0, 0, 2.5, 1.0};
+  Lattice lattice_;
+  synthesis::Frame frame_;
+  double noise_ = 1.0;  // residual variance per sample the ends left
+  double endScore_ = kInf;
+  bool reversed_ = false;
+  long firstScored_ = 0;
+  std::vector<Node> nodes_;
+  // Scratch kept between the search's steps, so that they allocate nothing.
+  std::vector<Node> bestScratch_;
+  std::vector<std::vector<double>> pool_;
+  std::vector<std::pair<long, long>> poolKeys_;
+  int best_ = -1;
+  int runnerUp_ = -1;
+};
+
+const Glyph& Synthesis::GlyphOf(const Node& node) const {
+  if (node.slot == 0) return layout_.Start();
+  if (layout_.IsData(node.slot) || layout_.IsCheck(node.slot))
+    return layout_.Alphabet()[static_cast<std::size_t>(node.glyph)];
+  return layout_.Stop();
+}
+
+// The bars of the last `slots` characters of a node's chain, placed.
+std::vector<Bar> Synthesis::PlacedBars(int nodeIndex, int slots) const {
+  std::vector<Bar> placed;
+  for (int i = nodeIndex; i >= 0 && slots-- > 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& n = nodes_[static_cast<std::size_t>(i)];
+    for (const auto& [a, b] : GlyphOf(n).bars)
+      placed.emplace_back(a * n.scale + n.at, b * n.scale + n.at);
+  }
+  return placed;
+}
+
+// A character's samples are scored up to a little before the next one
+// starts, where the next character's blur begins to show; the last one's
+// through the quiet zone behind it.
+double Synthesis::SlotReachEnd(int slot, double offset) const {
+  const double margin = std::min(2.5 * frame_.sigma, 3.0);
+  if (slot + 1 >= layout_.Slots()) return layout_.Length() + offset + 3 * frame_.sigma + 1.5;
+  return layout_.SlotStart(slot + 1) + offset - margin;
+}
+
+
+EndFit Synthesis::FitEnd(bool left, double guess, double spm, bool coarse) const {
+  const bool wideMatters = symbology_ == kCode39 ? left : symbology_ == kInterleaved2of5 && !left;
+  const long n = static_cast<long>(samples_.size());
+  EndFit best;
+  std::vector<double> d;
+  const auto evaluate = [&](double at, double sigma, double wide) {
+    const std::vector<Bar> bars =
+        left ? StartGlyph(symbology_, wide).bars : StopGlyph(symbology_, wide).bars;
+    const double last = bars.back().second;
+    synthesis::Frame f;
+    f.k0 = at;
+    f.spm = spm;
+    f.sigma = sigma;
+    const double u0 = left ? -4.0 : -0.3;
+    const double u1 = left ? last + 0.3 : last + 4.0;
+    const long ks = ClampIndex(std::ceil(f.K(u0)), 0, n);
+    const long ke = ClampIndex(std::ceil(f.K(u1)), 0, n);
+    if (ke - ks < 4) return;
+    d.assign(static_cast<std::size_t>(ke - ks), 0.0);
+    AddBars(bars, 0, f, ks, ke, d);
+    const LevelFit fit = FitLevels(std::span(samples_).subspan(static_cast<std::size_t>(ks),
+                                                               static_cast<std::size_t>(ke - ks)),
+                                   d);
+    const double perSample = fit.sse / static_cast<double>(ke - ks);
+    if (perSample < best.perSample) best = {at, sigma, wide, fit, perSample};
+  };
+  if (coarse) {
+    for (double shift = -2.0; shift <= 1.01; shift += 0.25)
+      for (double sigma : {0.25, 0.5, 0.75})
+        for (double wide : wideMatters ? std::vector<double>{2.0, 2.5, 3.0}
+                                       : std::vector<double>{2.5})
+          evaluate(guess + (left ? shift : -shift) * spm, sigma, wide);
+  } else {
+    evaluate(guess, 0.5, 2.5);
+  }
+  // Coordinate descent with halving steps from the best grid point.
+  double stepAt = 0.25 * spm, stepSigma = 0.15, stepWide = 0.25;
+  for (int round = 0; round < 4; ++round) {
+    for (int again = 0; again < 2; ++again) {
+      const EndFit from = best;
+      evaluate(from.at - stepAt, from.sigma, from.wide);
+      evaluate(from.at + stepAt, from.sigma, from.wide);
+      if (from.sigma - stepSigma >= 0.12) evaluate(best.at, from.sigma - stepSigma, best.wide);
+      if (from.sigma + stepSigma <= 1.3) evaluate(best.at, from.sigma + stepSigma, best.wide);
+      if (wideMatters) {
+        if (from.wide - stepWide >= 1.8) evaluate(best.at, best.sigma, from.wide - stepWide);
+        if (from.wide + stepWide <= 3.2) evaluate(best.at, best.sigma, from.wide + stepWide);
+      }
+    }
+    stepAt /= 2;
+    stepSigma /= 2;
+    stepWide /= 2;
+  }
+  return best;
+}
+
+bool Synthesis::Frame(bool reversed) {
+  reversed_ = reversed;
+  if (reversed) std::reverse(samples_.begin(), samples_.end());
+  const long n = static_cast<long>(samples_.size());
+  if (n < 16) return false;
+  std::vector<double> sorted = samples_;
+  std::sort(sorted.begin(), sorted.end());
+  const double paper = sorted[static_cast<std::size_t>(n * 9 / 10)];
+  const double ink = sorted[static_cast<std::size_t>(n / 20)];
+  if (!(paper - ink >= kMinContrast)) return false;
+  const double threshold = paper - 0.3 * (paper - ink);
+  long first = -1, last = -1;
+  for (long k = 0; k < n; ++k) {
+    if (samples_[static_cast<std::size_t>(k)] < threshold) {
+      if (first < 0) first = k;
+      last = k;
+    }
+  }
+  if (first < 0 || last - first < 8) return false;
+
+  // Scale, ends, blur and wide ratio: the ends first on a rough scale, then
+  // again on the scale their distance gives.
+  double wide = 2.5;
+  SymbolLayout layout(symbology_, count_, wide, 1.0);
+  if (!layout.Valid()) return false;
+  double spm = static_cast<double>(last + 1 - first) / layout.Length();
+  if (!(spm >= kMinModuleSamples)) return false;
+  // Many samples a module tell no more than three, averaged: the search
+  // works on fewer, less noisy samples (the averaging adds a little blur,
+  // which the fit absorbs).
+  if (spm > 4.5) {
+    const auto factor = static_cast<std::size_t>(spm / 3);
+    const std::size_t kept = samples_.size() / factor;
+    for (std::size_t i = 0; i < kept; ++i) {
+      double sum = 0;
+      for (std::size_t j = 0; j < factor; ++j) sum += samples_[i * factor + j];
+      samples_[i] = sum / static_cast<double>(factor);
+    }
+    samples_.resize(kept);
+    first /= static_cast<long>(factor);
+    last /= static_cast<long>(factor);
+    spm /= static_cast<double>(factor);
+  }
+  EndFit left = FitEnd(true, static_cast<double>(first), spm, true);
+  const double stopWidth = layout.Length() - layout.SlotStart(layout.Slots() - 1);
+  EndFit right = FitEnd(false, static_cast<double>(last + 1) - stopWidth * spm, spm, true);
+  for (int round = 0; round < 2; ++round) {
+    wide = symbology_ == kCode39 ? left.wide : symbology_ == kInterleaved2of5 ? right.wide : 2.5;
+    layout = SymbolLayout(symbology_, count_, wide, 1.0);
+    spm = (right.at - left.at) / layout.SlotStart(layout.Slots() - 1);
+    if (!(spm >= kMinModuleSamples) || !std::isfinite(spm)) return false;
+    left = FitEnd(true, left.at, spm, false);
+    right = FitEnd(false, right.at, spm, false);
+  }
+  if (!std::isfinite(left.perSample) || !std::isfinite(right.perSample)) return false;
+  layout_ = std::move(layout);
+  lattice_ = BuildLattice(layout_);
+  frame_.k0 = left.at;
+  frame_.spm = spm;
+  frame_.sigma = 0.5 * (left.sigma + right.sigma);
+  frame_.space = 0.5 * (left.levels.space + right.levels.space);
+  frame_.contrast = 0.5 * (left.levels.contrast + right.levels.contrast);
+  if (!(-frame_.contrast >= kMinContrast)) return false;
+  noise_ = std::max(0.5 * (left.perSample + right.perSample), 0.25);
+  endScore_ = (left.perSample + right.perSample) / (frame_.contrast * frame_.contrast);
+  return true;
+}
+
+double Synthesis::Advance(int slot) const {
+  return slot + 1 < layout_.Slots() ? layout_.SlotStart(slot + 1) - layout_.SlotStart(slot)
+                                    : layout_.Length() - layout_.SlotStart(slot);
+}
+
+void Synthesis::AllGlyphs(long ks, long ke, double at, double scale, std::vector<double>& all,
+                          std::vector<double>& edge) const {
+  const NormalCdf& phi = Phi();
+  const auto len = static_cast<std::size_t>(std::max(0L, ke - ks));
+  const std::size_t edges = lattice_.edges.size();
+  edge.resize(edges * len);
+  const double inv = 1 / frame_.sigma;
+  for (std::size_t i = 0; i < len; ++i) {
+    const double u = frame_.U(static_cast<double>(ks) + static_cast<double>(i)) - at;
+    for (std::size_t e = 0; e < edges; ++e)
+      edge[e * len + i] = phi((u - lattice_.edges[e] * scale) * inv);
+  }
+  all.assign(lattice_.bars.size() * len, 0.0);
+  for (std::size_t g = 0; g < lattice_.bars.size(); ++g) {
+    double* out = all.data() + g * len;
+    for (const auto& [a, b] : lattice_.bars[g]) {
+      const double* ea = edge.data() + a * len;
+      const double* eb = edge.data() + b * len;
+      for (std::size_t i = 0; i < len; ++i) out[i] += ea[i] - eb[i];
+    }
+  }
+}
+
+// The samples a character placed at `at` darkens at all, within [ks, ke).
+std::pair<long, long> Synthesis::Reach(int slot, double at, long ks, long ke) const {
+  const double reach = 5 * frame_.sigma + 1;
+  const double width = slot + 1 < layout_.Slots() ? layout_.SlotStart(slot + 1) - layout_.SlotStart(slot)
+                                                  : layout_.Length() - layout_.SlotStart(slot);
+  return {ClampIndex(std::floor(frame_.K(at - reach)), ks, ke),
+          ClampIndex(std::ceil(frame_.K(at + width + reach)), ks, ke)};
+}
+
+bool Synthesis::Search(std::span<const int> forced) {
+  nodes_.clear();
+  best_ = runnerUp_ = -1;
+  const long n = static_cast<long>(samples_.size());
+  const std::span<const double> y(samples_);
+  const double space = frame_.space;
+  const double contrast = frame_.contrast;
+
+  // The start character, with the quiet zone before it.
+  Node root;
+  root.sum = SymbolLayout::CheckValue({});
+  firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
+  root.scoredTo = ClampIndex(std::ceil(frame_.K(SlotReachEnd(0, 0))), firstScored_, n);
+  {
+    std::vector<double> d(static_cast<std::size_t>(root.scoredTo - firstScored_), 0.0);
+    AddBars(layout_.Start().bars, 0, frame_, firstScored_, root.scoredTo, d);
+    for (std::size_t i = 0; i < d.size(); ++i) {
+      const double r = y[static_cast<std::size_t>(firstScored_) + i] - space - contrast * d[i];
+      root.sse += r * r;
+    }
+  }
+  nodes_.reserve(static_cast<std::size_t>(layout_.Slots()) * kBeamWidth + 1);
+  nodes_.push_back(root);
+  std::vector<int> beam = {0};
+
+  std::vector<double> carry, residual, templ, edge;
+  const std::size_t alphabet = layout_.Alphabet().size();
+  for (int slot = 1; slot < layout_.Slots(); ++slot) {
+    // The best of every (parent, glyph), over the drift steps.
+    const std::size_t choices = layout_.IsData(slot) && forced.empty() ? alphabet : 1;
+    Node unset;
+    unset.sse = kInf;
+    std::vector<Node>& best = bestScratch_;
+    best.assign(beam.size() * choices, unset);
+    // Every glyph's darkness over a stretch of samples, by (first sample,
+    // place): parents that drifted alike share them.
+    std::size_t pooled = 0;
+    const auto allGlyphs = [&](long ks, long ke, double at, double scale,
+                               double offset) -> const std::vector<double>& {
+      const std::pair<long, long> key{
+          ks, std::lround(offset / kDriftStep * 4) * 100000 + std::lround(at * 64)};
+      for (std::size_t i = 0; i < pooled; ++i)
+        if (poolKeys_[i] == key) return pool_[i];
+      if (pool_.size() <= pooled) {
+        pool_.emplace_back();
+        poolKeys_.emplace_back();
+      }
+      poolKeys_[pooled] = key;
+      AllGlyphs(ks, ke, at, scale, pool_[pooled], edge);
+      return pool_[pooled++];
+    };
+    for (std::size_t beamIndex = 0; beamIndex < beam.size(); ++beamIndex) {
+      const int parentIndex = beam[beamIndex];
+      const Node parent = nodes_[static_cast<std::size_t>(parentIndex)];
+      std::vector<int> glyphs;
+      if (layout_.IsData(slot)) {
+        if (!forced.empty()) {
+          glyphs.push_back(forced[static_cast<std::size_t>(slot - 1)]);
+        } else {
+          for (std::size_t g = 0; g < layout_.Alphabet().size(); ++g)
+            glyphs.push_back(static_cast<int>(g));
+        }
+      } else if (layout_.IsCheck(slot)) {
+        glyphs.push_back(parent.sum);
+      } else {
+        glyphs.push_back(-1);
+      }
+      const std::vector<Bar> previous = PlacedBars(parentIndex, 2);
+      for (const double step : {-kDriftStep, 0.0, kDriftStep}) {
+        const double offset = std::clamp(parent.offset + step, -kMaxDrift, kMaxDrift);
+        if (step != 0 && offset == parent.offset) continue;
+        const long ks = parent.scoredTo;
+        const long ke = ClampIndex(std::ceil(frame_.K(SlotReachEnd(slot, offset))), ks, n);
+        const auto len = static_cast<std::size_t>(ke - ks);
+        carry.assign(len, 0.0);
+        AddBars(previous, 0, frame_, ks, ke, carry);
+        residual.resize(len);
+        for (std::size_t i = 0; i < len; ++i)
+          residual[i] = y[static_cast<std::size_t>(ks) + i] - space - contrast * carry[i];
+        // The character starts where the one before ended and stretches to
+        // its new offset: the drift is followed smoothly, never by jumps.
+        const double at = layout_.SlotStart(slot) + parent.offset;
+        const double scale = 1 + (offset - parent.offset) / Advance(slot);
+        const bool shared = layout_.IsData(slot) && forced.empty();
+        const std::vector<double>* all =
+            shared ? &allGlyphs(ks, ke, at, scale, offset) : nullptr;
+        for (std::size_t choice = 0; choice < glyphs.size(); ++choice) {
+          const int g = glyphs[choice];
+          Node child;
+          child.parent = parentIndex;
+          child.slot = slot;
+          child.glyph = g;
+          child.offset = offset;
+          child.at = at;
+          child.scale = scale;
+          child.scoredTo = ke;
+          child.sum = parent.sum;
+          if (layout_.IsData(slot))
+            child.sum = (parent.sum + slot % 103 * g) % 103;
+          const double* t = nullptr;
+          if (shared) {
+            t = all->data() + static_cast<std::size_t>(g) * len;
+          } else {
+            templ.assign(len, 0.0);
+            AddBars(GlyphOf(child).bars, at, frame_, ks, ke, templ, 1.0, scale);
+            t = templ.data();
+          }
+          double sse = 0;
+          for (std::size_t i = 0; i < len; ++i) {
+            const double r = residual[i] - contrast * t[i];
+            sse += r * r;
+          }
+          child.sse = parent.sse + sse;
+          Node& kept = best[beamIndex * choices + choice];
+          if (kept.sse == kInf || Score(child) < Score(kept)) kept = child;
+        }
+      }
+    }
+    std::vector<Node> candidates;
+    candidates.reserve(best.size());
+    for (const Node& node : best)
+      if (node.sse != kInf) candidates.push_back(node);
+    const std::size_t keep = std::min(kBeamWidth, candidates.size());
+    std::partial_sort(candidates.begin(), candidates.begin() + static_cast<long>(keep),
+                      candidates.end(),
+                      [&](const Node& a, const Node& b) { return Score(a) < Score(b); });
+    beam.clear();
+    for (std::size_t i = 0; i < keep; ++i) {
+      beam.push_back(static_cast<int>(nodes_.size()));
+      nodes_.push_back(candidates[i]);
+    }
+    if (beam.empty()) return false;
+  }
+  best_ = beam.front();
+  if (beam.size() > 1) runnerUp_ = beam[1];
+  return true;
+}
+
+bool Synthesis::Refit() {
+  if (best_ < 0) return false;
+  const std::vector<int> data = DataOf(best_);
+  const long n = static_cast<long>(samples_.size());
+  const bool wideMatters = symbology_ == kCode39 || symbology_ == kInterleaved2of5;
+  std::vector<std::pair<double, SymbolLayout>> layouts;
+  const auto layoutAt = [&](double wide) -> const SymbolLayout& {
+    for (const auto& [w, layout] : layouts)
+      if (w == wide) return layout;
+    return layouts.emplace_back(wide, SymbolLayout(symbology_, count_, wide, 1.0)).second;
+  };
+  // The symbol's two ends in samples, its blur and wide ratio; the scale
+  // follows from the ends, so a new wide ratio keeps the ends in place.
+  struct Params {
+    double k0, end, sigma, wide;
+  };
+  std::vector<double> d;
+  const auto fitOf = [&](const Params& p, LevelFit& levels) {
+    const SymbolLayout& layout = layoutAt(p.wide);
+    synthesis::Frame f = frame_;
+    f.k0 = p.k0;
+    f.spm = (p.end - p.k0) / layout.Length();
+    f.sigma = p.sigma;
+    if (!(f.spm >= kMinModuleSamples)) return kInf;
+    const long ks = ClampIndex(std::floor(f.K(-3 * p.sigma - 1.5)), 0, n);
+    const long ke = ClampIndex(std::ceil(f.K(layout.Length() + 3 * p.sigma + 1.5)), ks, n);
+    if (ke - ks < 8) return kInf;
+    d.assign(static_cast<std::size_t>(ke - ks), 0.0);
+    for (int slot = 0; slot < layout.Slots(); ++slot)
+      AddBars(layout.GlyphAt(slot, data).bars, layout.SlotStart(slot), f, ks, ke, d);
+    levels = FitLevels(std::span(samples_).subspan(static_cast<std::size_t>(ks),
+                                                   static_cast<std::size_t>(ke - ks)),
+                       d);
+    return levels.sse / static_cast<double>(ke - ks);
+  };
+  Params best{frame_.k0, frame_.K(layout_.Length()), frame_.sigma, layout_.Wide()};
+  LevelFit levels;
+  double bestFit = fitOf(best, levels);
+  double steps[4] = {0.3 * frame_.spm, 0.3 * frame_.spm, 0.1, wideMatters ? 0.2 : 0.0};
+  for (int round = 0; round < 6; ++round) {
+    for (int which = -1; which < 4; ++which) {
+      if (which >= 0 && steps[which] == 0) continue;
+      for (const double sign : {-1.0, 1.0}) {
+        Params p = best;
+        if (which < 0) {  // both ends together
+          p.k0 += sign * steps[0];
+          p.end += sign * steps[0];
+        } else {
+          double* field[4] = {&p.k0, &p.end, &p.sigma, &p.wide};
+          *field[which] += sign * steps[which];
+        }
+        if (p.sigma < 0.12 || p.sigma > 1.3 || p.wide < 1.8 || p.wide > 3.2) continue;
+        LevelFit trial;
+        const double fit = fitOf(p, trial);
+        if (fit < bestFit) {
+          bestFit = fit;
+          best = p;
+        }
+      }
+    }
+    for (double& step : steps) step /= 2;
+  }
+  fitOf(best, levels);
+  if (!std::isfinite(bestFit) || !(-levels.contrast >= kMinContrast)) return false;
+  frame_.k0 = best.k0;
+  frame_.spm = (best.end - best.k0) / layoutAt(best.wide).Length();
+  frame_.sigma = best.sigma;
+  frame_.space = levels.space;
+  frame_.contrast = levels.contrast;
+  noise_ = std::max(bestFit, 0.25);
+  if (best.wide != layout_.Wide()) {
+    layout_ = layoutAt(best.wide);
+    lattice_ = BuildLattice(layout_);
+  }
+  return true;
+}
+
+// The variance of the paper's own noise, from the quiet zones: half the
+// mean squared difference of neighbouring samples, which a slow change in
+// the paper's brightness hardly touches. -1 when there is too little paper.
+double QuietNoise(std::span<const double> y, long before, long after) {
+  double sum = 0;
+  long pairs = 0;
+  const long n = static_cast<long>(y.size());
+  for (long k = 1; k < n; ++k) {
+    if (k < before || k - 1 >= after) {
+      const double diff = y[static_cast<std::size_t>(k)] - y[static_cast<std::size_t>(k - 1)];
+      sum += diff * diff;
+      ++pairs;
+    }
+  }
+  return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
+}
+
+std::vector<int> Synthesis::DataOf(int nodeIndex) const {
+  std::vector<int> data(static_cast<std::size_t>(layout_.DataSlots()), 0);
+  for (int i = nodeIndex; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    if (layout_.IsData(node.slot)) data[static_cast<std::size_t>(node.slot - 1)] = node.glyph;
+  }
+  return data;
+}
+
+Verdict Synthesis::Judge() const {
+  Verdict verdict;
+  if (best_ < 0) {
+    verdict.explanation = "no symbol fits the samples";
+    return verdict;
+  }
+  verdict.reversed = reversed_;
+  verdict.data = DataOf(best_);
+  const std::vector<int>& data = verdict.data;
+  // Every character placed where the search left it.
+  const int slots = layout_.Slots();
+  std::vector<double> at(static_cast<std::size_t>(slots), 0.0);
+  std::vector<double> scale(static_cast<std::size_t>(slots), 1.0);
+  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    at[static_cast<std::size_t>(node.slot)] = node.at;
+    scale[static_cast<std::size_t>(node.slot)] = node.scale;
+  }
+  const long ks = firstScored_;
+  const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
+  const auto len = static_cast<std::size_t>(ke - ks);
+  std::vector<double> dark(len, 0.0);
+  for (int slot = 0; slot < slots; ++slot)
+    AddBars(layout_.GlyphAt(slot, data).bars, at[static_cast<std::size_t>(slot)], frame_, ks, ke,
+            dark, 1.0, scale[static_cast<std::size_t>(slot)]);
+  const auto residualAt = [&](std::size_t i, double d) {
+    const double r = samples_[static_cast<std::size_t>(ks) + i] - frame_.space - frame_.contrast * d;
+    return r * r;
+  };
+  double sse = 0;
+  for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
+  const double variance = std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), 0.25);
+
+  // For every data character, every other character in its place (with the
+  // check character that then belongs to the symbol), nudged a little either
+  // way: how much worse does it explain the samples?
+  verdict.margin = kInf;
+  const std::size_t alphabet = layout_.Alphabet().size();
+  const int checkSlot = layout_.IsCheck(layout_.DataSlots() + 1) ? layout_.DataSlots() + 1 : -1;
+  const int check = checkSlot >= 0 ? SymbolLayout::CheckValue(data) : -1;
+  std::vector<double> base, all, edge;
+  // How much worse the samples in [from, to) fit when `base` plus glyph
+  // darkness `add` replaces the symbol's darkness there.
+  const auto worse = [&](long from, long to, const double* add) {
+    double delta = 0;
+    for (long k = from; k < to; ++k) {
+      const auto i = static_cast<std::size_t>(k - ks);
+      const auto j = static_cast<std::size_t>(k - from);
+      delta += residualAt(i, base[j] + add[j]) - residualAt(i, dark[i]);
+    }
+    return delta;
+  };
+  const auto withoutOwn = [&](int slot, long from, long to) {
+    base.assign(dark.begin() + (from - ks), dark.begin() + (to - ks));
+    AddBars(layout_.GlyphAt(slot, data).bars, at[static_cast<std::size_t>(slot)], frame_, from, to,
+            base, -1.0, scale[static_cast<std::size_t>(slot)]);
+  };
+  // Code 128: every other check character, on its own stretch.
+  std::vector<double> checkWorse(alphabet, 0.0);
+  std::pair<long, long> checkReach{ke, ke};
+  if (checkSlot >= 0) {
+    checkReach = Reach(checkSlot, at[static_cast<std::size_t>(checkSlot)], ks, ke);
+    const auto [from, to] = checkReach;
+    withoutOwn(checkSlot, from, to);
+    AllGlyphs(from, to, at[static_cast<std::size_t>(checkSlot)],
+              scale[static_cast<std::size_t>(checkSlot)], all, edge);
+    for (std::size_t v = 0; v < alphabet; ++v)
+      checkWorse[v] = worse(from, to, all.data() + v * static_cast<std::size_t>(to - from));
+  }
+  std::vector<double> least(alphabet);
+  std::vector<double> changed;
+  for (int slot = 1; slot <= layout_.DataSlots(); ++slot) {
+    const auto si = static_cast<std::size_t>(slot);
+    const int own = data[si - 1];
+    const auto [from, to] = Reach(slot, at[si], ks, ke);
+    std::fill(least.begin(), least.end(), kInf);
+    const bool apart = checkSlot < 0 || to <= checkReach.first || from >= checkReach.second;
+    if (apart) {
+      // Every other glyph here, nudged a little either way; the check
+      // character that then belongs to the symbol adds its own share.
+      withoutOwn(slot, from, to);
+      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
+        AllGlyphs(from, to, at[si] + nudge, scale[si], all, edge);
+        for (std::size_t g = 0; g < alphabet; ++g)
+          least[g] = std::min(least[g], worse(from, to, all.data() + g * static_cast<std::size_t>(to - from)));
+      }
+      if (check >= 0) {
+        for (std::size_t g = 0; g < alphabet; ++g) {
+          std::vector<int> other = data;
+          other[si - 1] = static_cast<int>(g);
+          const int v = SymbolLayout::CheckValue(other);
+          if (v != check) least[g] += checkWorse[static_cast<std::size_t>(v)];
+        }
+      }
+    } else {
+      // The last data character of Code 128 shares samples with the check
+      // character: both change together.
+      const long lo = std::min(from, checkReach.first);
+      const long hi = std::max(to, checkReach.second);
+      const auto span = static_cast<std::size_t>(hi - lo);
+      base.assign(dark.begin() + (lo - ks), dark.begin() + (hi - ks));
+      for (const int s2 : {slot, checkSlot})
+        AddBars(layout_.GlyphAt(s2, data).bars, at[static_cast<std::size_t>(s2)], frame_, lo, hi,
+                base, -1.0, scale[static_cast<std::size_t>(s2)]);
+      std::vector<double> checks;
+      AllGlyphs(lo, hi, at[static_cast<std::size_t>(checkSlot)],
+                scale[static_cast<std::size_t>(checkSlot)], checks, edge);
+      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
+        AllGlyphs(lo, hi, at[si] + nudge, scale[si], all, edge);
+        for (std::size_t g = 0; g < alphabet; ++g) {
+          if (static_cast<int>(g) == own) continue;
+          std::vector<int> other = data;
+          other[si - 1] = static_cast<int>(g);
+          const auto v = static_cast<std::size_t>(SymbolLayout::CheckValue(other));
+          changed.resize(span);
+          for (std::size_t i = 0; i < span; ++i)
+            changed[i] = all[g * span + i] + checks[v * span + i];
+          least[g] = std::min(least[g], worse(lo, hi, changed.data()));
+        }
+      }
+    }
+    for (std::size_t g = 0; g < alphabet; ++g) {
+      if (static_cast<int>(g) == own) continue;
+      const double margin = least[g] / variance;
+      if (margin < verdict.margin) {
+        verdict.margin = margin;
+        verdict.weakest = slot - 1;
+        verdict.weakestShown = layout_.Alphabet()[static_cast<std::size_t>(own)].shown;
+        verdict.alternativeShown = layout_.Alphabet()[g].shown;
+      }
+    }
+  }
+  // The best other whole symbol the search kept.
+  if (runnerUp_ >= 0) {
+    const Node& first = nodes_[static_cast<std::size_t>(best_)];
+    const Node& other = nodes_[static_cast<std::size_t>(runnerUp_)];
+    const double margin = (Score(other) - Score(first)) / variance;
+    if (margin < verdict.margin) {
+      verdict.margin = margin;
+      verdict.weakest = -1;
+      verdict.weakestShown = "the symbol";
+      verdict.alternativeShown = "another symbol";
+      for (const int g : DataOf(runnerUp_)) verdict.alternativeShown += " " + layout_.Alphabet()[static_cast<std::size_t>(g)].shown;
+    }
+  }
+  // The classic pattern list of the symbol.
+  if (symbology_ != kCode128) verdict.patterns.push_back(layout_.Start().patterns.front());
+  for (const int g : data)
+    for (const std::string& p : layout_.Alphabet()[static_cast<std::size_t>(g)].patterns)
+      verdict.patterns.push_back(p);
+  if (symbology_ == kCode128) {
+    verdict.patterns.push_back(
+        layout_.Alphabet()[static_cast<std::size_t>(SymbolLayout::CheckValue(data))].patterns.front());
+  } else {
+    verdict.patterns.push_back(layout_.Stop().patterns.front());
+  }
+  // The model has to explain the waveform at all: what it leaves must be
+  // small beside the contrast it found.
+  // Where the quiet zones show the paper's noise, the symbol may leave
+  // little more than that.
+  const double quiet = QuietNoise(
+      samples_, ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1)), 0, ke),
+      ClampIndex(std::ceil(frame_.K(layout_.Length() + 3 * frame_.sigma + 1)), ks,
+                 static_cast<long>(samples_.size())));
+  // Beside the noise, the model may miss by some percent of the contrast
+  // where the card's speed wavers within a character: the more, the sharper
+  // the edges.
+  const double slack = std::min(0.12, 0.04 / frame_.sigma) * frame_.contrast;
+  const double allowed = quiet >= 0 ? 2.5 * quiet + slack * slack
+                                   : 0.04 * frame_.contrast * frame_.contrast;
+  const bool explains = variance < allowed;
+  verdict.accepted = explains && verdict.margin >= kAcceptMargin;
+  char line[200];
+  if (!explains) {
+    std::snprintf(line, sizeof line,
+                  "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
+                  std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)));
+  } else if (verdict.weakest < 0) {
+    std::snprintf(line, sizeof line,
+                  "the best other symbol (%s) fits worse by a margin of %.1f (%.0f needed)",
+                  verdict.alternativeShown.c_str() + std::string_view("another symbol ").size(),
+                  verdict.margin, kAcceptMargin);
+  } else {
+    std::snprintf(line, sizeof line,
+                  "weakest character %d \"%s\": \"%s\" in its place fits worse by a margin of "
+                  "%.1f (%.0f needed)",
+                  verdict.weakest + 1, verdict.weakestShown.c_str(),
+                  verdict.alternativeShown.c_str(), verdict.margin, kAcceptMargin);
+  }
+  verdict.explanation = line;
+  char fit[120];
+  std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
+                std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)), -frame_.contrast, frame_.sigma);
+  verdict.explanation += fit;
+  return verdict;
+}
+
+Verdict Run(std::span<const double> samples, int symbology, int count,
+            std::span<const int> forced) {
+  // Both directions are framed; the one whose ends fit better is searched
+  // first, the other only when that fails and its ends fit nearly as well.
+  std::vector<Synthesis> framed;
+  for (const bool reversed : {false, true}) {
+    Synthesis synthesis(samples, symbology, count);
+    if (synthesis.Frame(reversed)) framed.push_back(std::move(synthesis));
+  }
+  std::sort(framed.begin(), framed.end(),
+            [](const Synthesis& a, const Synthesis& b) { return a.EndScore() < b.EndScore(); });
+  Verdict best;
+  best.explanation = "no symbol-like structure in the samples";
+  for (std::size_t i = 0; i < framed.size(); ++i) {
+    if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
+    if (!framed[i].Search(forced)) continue;
+    Verdict verdict = framed[i].Judge();
+    // A symbol not clearly read on the first frame gets a frame fitted to
+    // the whole of it, and a second search.
+    if (!verdict.accepted && framed[i].Refit() && framed[i].Search(forced))
+      verdict = framed[i].Judge();
+    if (i == 0 || verdict.accepted) best = std::move(verdict);
+    if (best.accepted) break;
+  }
+  return best;
+}
+
+}  // namespace
+
+Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count) {
+  return Run(samples, symbology, count, {});
+}
+
+Verdict ConfirmPatterns(std::span<const double> samples, int symbology, int count,
+                        const PatternList& patterns) {
+  const SymbolLayout layout(symbology, count, 2.5, 1.0);
+  Verdict refused;
+  refused.explanation = "the patterns do not form a symbol of this length";
+  if (!layout.Valid()) return refused;
+  std::vector<int> data;
+  if (symbology == kCode128) {
+    if (patterns.size() != static_cast<std::size_t>(layout.DataSlots() + 1)) return refused;
+    for (std::size_t i = 0; i + 1 < patterns.size(); ++i)
+      data.push_back(layout.FindData(std::span(&patterns[i], 1)));
+    if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
+    if (layout.FindData(std::span(&patterns.back(), 1)) != SymbolLayout::CheckValue(data))
+      return refused;
+  } else {
+    const std::size_t per = symbology == kInterleaved2of5 ? 2 : 1;
+    if (patterns.size() != static_cast<std::size_t>(layout.DataSlots()) * per + 2) return refused;
+    for (std::size_t i = 1; i + 1 < patterns.size(); i += per)
+      data.push_back(layout.FindData(std::span(&patterns[i], per)));
+    if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
+  }
+  Verdict verdict = Run(samples, symbology, count, data);
+  if (verdict.data != data) verdict.accepted = false;
+  return verdict;
+}
+
+}  // namespace markwire::barcode::synthesis

@@ -1,0 +1,51 @@
+// Decoding by synthesis: the symbol whose rendered waveform best explains the
+// samples. The paper and bar levels, the blur, the scale and the start of the
+// symbol are estimated from its start and stop characters and quiet zones;
+// then a beam search goes character by character through the symbology's
+// alphabet (the number of characters is known from the format), following
+// the slow drift of the card's speed. A symbol is accepted only when every
+// character of it explains the samples clearly better than any other
+// character in its place would: that same test guards the classic decoders.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "barcode/barcode_types.h"
+
+namespace markwire::barcode::synthesis {
+
+struct Verdict {
+  // The samples clearly support the symbol.
+  bool accepted = false;
+  // The best symbol found (also when refused), as alphabet indices of its
+  // data characters in text order; empty when nothing fitted at all.
+  std::vector<int> data;
+  // The classic decoders' pattern list for that symbol: Code 39 and
+  // Interleaved 2 of 5 start, data, stop; Code 128 data and check.
+  PatternList patterns;
+  // The weakest character: how much worse (in units of the residual noise
+  // variance) the best other character in its place fits; its data index
+  // (the check character counts after the data), and the two texts.
+  double margin = 0;
+  int weakest = -1;
+  std::string weakestShown;
+  std::string alternativeShown;
+  bool reversed = false;  // the symbol lies last character first in the samples
+  std::string explanation;
+};
+
+// The least margin a character must have to be accepted.
+inline constexpr double kAcceptMargin = 16.0;
+
+// Searches the samples (in reading order, unconditioned) for a symbol of
+// `count` data characters (Code 128: digit pairs) and tests it.
+Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count);
+
+// Tests the symbol a classic decoder read: its pattern list as the decoder
+// wrote it. Not accepted when the patterns do not form such a symbol.
+Verdict ConfirmPatterns(std::span<const double> samples, int symbology, int count,
+                        const PatternList& patterns);
+
+}  // namespace markwire::barcode::synthesis
