@@ -2,15 +2,16 @@
 # Installs what building and testing Markwire needs on Debian 12. Idempotent:
 # it does nothing when every package is already there.
 #
-# The optional groups (ZBar, the barcode benchmark's peer decoder; the
-# Windows cross build; Wine) are installed when the package archive has
-# them; without one, what needs it is skipped, and says so.
+# The optional groups (ZBar and zxing-cpp, the barcode benchmark's peer
+# decoders; the Windows cross build; Wine) are installed when the package
+# archive has them; without one, what needs it is skipped, and says so.
 set -euo pipefail
 
 packages="cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev libfmt-dev"
 optional_groups=(
   "libzbar-dev"
+  "libzxing-dev"
   "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
   "wine wine64"
 )
