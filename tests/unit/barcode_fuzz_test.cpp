@@ -10,6 +10,7 @@
 
 #include "barcode/pipeline/decode_samples.h"
 #include "barcode/pipeline/spline.h"
+#include "barcode/synthesis/synthesis.h"
 
 namespace markwire::barcode {
 namespace {
@@ -89,6 +90,29 @@ TEST(BarcodeFuzz, ResamplingEqualsTheCurveEvaluatedPointByPoint) {
       ASSERT_EQ(waveform[i], static_cast<double>(EvaluateSpline(xs, ys, x))) << i;
     }
     ASSERT_EQ(waveform.back(), static_cast<double>(EvaluateSpline(xs, ys, xs.back())));
+  }
+}
+
+TEST(BarcodeFuzz, SecondDecoderAndGuardRefuseHostileWaveforms) {
+  std::mt19937_64 rng(99);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::vector<std::vector<double>> hostile = {{}, {7}, {0, 255}, std::vector<double>(600, 128.0),
+                                              std::vector<double>(600, 0.0),
+                                              std::vector<double>(600, 255.0)};
+  for (const std::size_t n : {600u, 9999u}) {
+    std::vector<double> noise(n);
+    for (double& v : noise) v = byte(rng);
+    hostile.push_back(noise);
+  }
+  const PatternList patterns(10, "000000000");
+  for (const auto& samples : hostile) {
+    for (const int symbology : {1, 2, 3, 0}) {
+      for (const int count : {-1, 0, 1, 8, 123}) {
+        EXPECT_FALSE(synthesis::DecodeBySynthesis(samples, symbology, count).accepted)
+            << samples.size() << " samples, symbology " << symbology << ", count " << count;
+        EXPECT_FALSE(synthesis::ConfirmPatterns(samples, symbology, count, patterns).accepted);
+      }
+    }
   }
 }
 

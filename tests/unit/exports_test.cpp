@@ -116,5 +116,17 @@ TEST_F(ExportsTest, TraceHandlerSeesEveryWireTransfer) {
   EXPECT_NE(lines.front().find("/nonexistent/device"), std::string::npos);
 }
 
+TEST_F(ExportsTest, BarcodeModeIsTheSessionsAndAModeThatDoesNotExistChangesNothing) {
+  OmrInfo& s = *App().Session();
+  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kGuardedSecondDecoder);
+  EXPECT_EQ(OmrSetBarcodeMode(0), 255);  // also before OmrInit: it is a setting
+  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kClassic);
+  EXPECT_EQ(OmrSetBarcodeMode(3), 0);
+  EXPECT_EQ(OmrSetBarcodeMode(-1), 0);
+  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kClassic);
+  EXPECT_EQ(OmrSetBarcodeMode(1), 255);
+  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kGuarded);
+}
+
 }  // namespace
 }  // namespace markwire::test

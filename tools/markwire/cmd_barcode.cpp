@@ -145,7 +145,8 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
   struct Decode {
     std::string symbology, file = "-", plot;
     int length = 0;
-    bool raw = false, reversed = false, trace = false;
+    int mode = static_cast<int>(barcode::kDefaultBarcodeMode);
+    bool raw = false, reversed = false, trace = false, explain = false;
   };
   auto decode = std::make_shared<Decode>();
   CLI::App* d = command->add_subcommand(
@@ -165,6 +166,14 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
   d->add_flag("--trace", decode->trace, "The decoder's trace line and error codes on standard error");
   d->add_option("--plot", decode->plot, "Draw the waveform, its turning points, the element "
                                         "positions and the patterns as SVG");
+  d->add_option("--mode", decode->mode,
+                "0 the classic decoder alone; 1 its text only when the samples clearly support it; "
+                "2 as 1, and a second decoder when the classic one fails or is refused")
+      ->check(CLI::Range(0, 2))
+      ->capture_default_str();
+  d->add_flag("--explain", decode->explain,
+              "Say on standard error which decoder's text was taken, or why a text was refused "
+              "(which character, by what margin)");
   d->callback([decode, &globals] {
     std::vector<std::uint8_t> bytes;
     std::string error;
@@ -177,9 +186,17 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
                                     decode->reversed ? 2 : 1, 0, decode->length};
     barcode::SymbolTables tables;
     PrintedEvents events(decode->trace || globals.trace);
+    const auto mode = static_cast<barcode::BarcodeMode>(decode->mode);
     const auto result = barcode::DecodeSamples(barcode::SamplesInReadingOrder(bytes, line), line,
-                                               tables, events);
+                                               tables, events, mode);
     std::printf("%s\n", result.text.c_str());
+    if (decode->explain) {
+      const char* by = !result.decoded          ? "not decoded"
+                       : result.bySecondDecoder ? "decoded by the second decoder"
+                                                : "decoded by the classic decoder";
+      std::fprintf(stderr, "%s%s%s\n", by, result.explanation.empty() ? "" : ": ",
+                   result.explanation.c_str());
+    }
     if (!decode->plot.empty() && !WritePlot(decode->plot, result)) {
       Complain(decode->plot + ": cannot write the plot");
       globals.exitStatus = kExitRefused;

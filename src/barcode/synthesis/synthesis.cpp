@@ -823,9 +823,12 @@ Verdict Synthesis::Judge() const {
   const double allowed = quiet >= 0 ? 2.5 * quiet + slack * slack
                                    : 0.04 * frame_.contrast * frame_.contrast;
   const bool explains = variance < allowed;
+  verdict.fit = variance;
+  const double tight = 0.03 * frame_.contrast;
+  verdict.clean = quiet >= 0 && variance < 2.5 * quiet + tight * tight;
   verdict.accepted = explains && verdict.margin >= kAcceptMargin;
   char line[200];
-  if (!explains) {
+  if (!explains && verdict.margin >= kAcceptMargin) {
     std::snprintf(line, sizeof line,
                   "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
                   std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)));
@@ -866,10 +869,18 @@ Verdict Run(std::span<const double> samples, int symbology, int count,
     if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
     if (!framed[i].Search(forced)) continue;
     Verdict verdict = framed[i].Judge();
-    // A symbol not clearly read on the first frame gets a frame fitted to
-    // the whole of it, and a second search.
-    if (!verdict.accepted && framed[i].Refit() && framed[i].Search(forced))
-      verdict = framed[i].Judge();
+    // A symbol not clearly read, or not explained down to the paper's noise,
+    // gets a frame fitted to the whole of it and a second search. Two
+    // different symbols both accepted are no reading at all.
+    if (!verdict.clean && framed[i].Refit() && framed[i].Search(forced)) {
+      Verdict again = framed[i].Judge();
+      if (verdict.accepted && again.accepted && again.data != verdict.data) {
+        verdict.accepted = false;
+        verdict.explanation = "two frames read two symbols: " + verdict.explanation;
+      } else if (again.accepted || !verdict.accepted) {
+        verdict = std::move(again);
+      }
+    }
     if (i == 0 || verdict.accepted) best = std::move(verdict);
     if (best.accepted) break;
   }

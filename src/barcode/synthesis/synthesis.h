@@ -33,6 +33,10 @@ struct Verdict {
   std::string weakestShown;
   std::string alternativeShown;
   bool reversed = false;  // the symbol lies last character first in the samples
+  // What the symbol leaves unexplained, per sample (variance), and whether
+  // that is hardly more than the paper's own noise.
+  double fit = 0;
+  bool clean = false;
   std::string explanation;
 };
 
