@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -127,6 +128,7 @@ struct EndFit {
   double at = 0;  // sample index of the glyph's start
   double sigma = 0.5;
   double wide = 2.5;
+  double scale = 1.0;  // the glyph's own against the symbol's
   LevelFit levels;
   double perSample = kInf;  // sse per sample
 };
@@ -174,6 +176,9 @@ class Synthesis {
   // Fits scale, start, blur and wide ratio again to the whole best symbol
   // of the search (for another search). False when there is none.
   bool Refit();
+  // Moves the best symbol's characters, each end a little at a time, to
+  // where they explain the samples best: the search's drift steps are coarse.
+  void Polish();
   // Tests the best symbol of the search.
   Verdict Judge() const;
 
@@ -193,7 +198,7 @@ class Synthesis {
   const Glyph& GlyphOf(const Node& node) const;
   std::vector<Bar> PlacedBars(int nodeIndex, int slots) const;
   double SlotReachEnd(int slot, double offset) const;
-  EndFit FitEnd(bool left, double guess, double spm, bool coarse) const;
+  EndFit FitEnd(bool left, const EndFit& from, double spm, bool coarse) const;
   // The darkness of every data glyph placed at `at` over samples [ks, ke):
   // glyph g's at all[g * (ke - ks) + i].
   void AllGlyphs(long ks, long ke, double at, double scale, std::vector<double>& all,
@@ -250,23 +255,40 @@ double Synthesis::SlotReachEnd(int slot, double offset) const {
 }
 
 
-EndFit Synthesis::FitEnd(bool left, double guess, double spm, bool coarse) const {
+EndFit Synthesis::FitEnd(bool left, const EndFit& from, double spm, bool coarse) const {
   const bool wideMatters = symbology_ == kCode39 ? left : symbology_ == kInterleaved2of5 && !left;
   const long n = static_cast<long>(samples_.size());
   EndFit best;
   std::vector<double> d;
-  const auto evaluate = [&](double at, double sigma, double wide) {
+  // Code 39: the samples compared stay the same whatever the wide ratio and
+  // scale tried: paper, then as much of the glyph as it covers at its
+  // narrowest (before the next character can begin), or the other way round.
+  // The other symbologies compare the glyph as placed.
+  const bool fixedWindow = symbology_ == kCode39;
+  const double narrowest = 12.0;
+  const double anchor = left ? from.at
+                             : from.at + (StopGlyph(symbology_, from.wide).bars.back().second) *
+                                             spm * from.scale;
+  const long fixedStart =
+      ClampIndex(std::ceil(left ? anchor - 4 * spm : anchor - (narrowest + 0.3) * spm), 0, n);
+  const long fixedEnd =
+      ClampIndex(std::ceil(left ? anchor + (narrowest + 0.3) * spm : anchor + 4 * spm), fixedStart, n);
+  // The glyph's own scale may differ a little from the symbol's: with the
+  // wide ratio free too, a start or stop of wide and narrow elements pins
+  // both, where the distance of the ends alone would trade one for the other.
+  const auto evaluate = [&](double at, double sigma, double wide, double scale) {
     const std::vector<Bar> bars =
         left ? StartGlyph(symbology_, wide).bars : StopGlyph(symbology_, wide).bars;
-    const double last = bars.back().second;
     synthesis::Frame f;
     f.k0 = at;
-    f.spm = spm;
+    f.spm = spm * scale;
     f.sigma = sigma;
-    const double u0 = left ? -4.0 : -0.3;
-    const double u1 = left ? last + 0.3 : last + 4.0;
-    const long ks = ClampIndex(std::ceil(f.K(u0)), 0, n);
-    const long ke = ClampIndex(std::ceil(f.K(u1)), 0, n);
+    long ks = fixedStart, ke = fixedEnd;
+    if (!fixedWindow) {
+      const double last = bars.back().second;
+      ks = ClampIndex(std::ceil(f.K(left ? -4.0 : -0.3)), 0, n);
+      ke = ClampIndex(std::ceil(f.K(left ? last + 0.3 : last + 4.0)), ks, n);
+    }
     if (ke - ks < 4) return;
     d.assign(static_cast<std::size_t>(ke - ks), 0.0);
     AddBars(bars, 0, f, ks, ke, d);
@@ -274,34 +296,42 @@ EndFit Synthesis::FitEnd(bool left, double guess, double spm, bool coarse) const
                                                                static_cast<std::size_t>(ke - ks)),
                                    d);
     const double perSample = fit.sse / static_cast<double>(ke - ks);
-    if (perSample < best.perSample) best = {at, sigma, wide, fit, perSample};
+    if (perSample < best.perSample) best = {at, sigma, wide, scale, fit, perSample};
   };
   if (coarse) {
+    // `from.at` is where the symbol's first or last dark sample lies.
     for (double shift = -2.0; shift <= 1.01; shift += 0.25)
       for (double sigma : {0.25, 0.5, 0.75})
         for (double wide : wideMatters ? std::vector<double>{2.0, 2.5, 3.0}
                                        : std::vector<double>{2.5})
-          evaluate(guess + (left ? shift : -shift) * spm, sigma, wide);
+          evaluate(from.at + (left ? shift : -shift) * spm, sigma, wide, 1.0);
   } else {
-    evaluate(guess, 0.5, 2.5);
+    evaluate(from.at, from.sigma, from.wide, 1.0);
   }
   // Coordinate descent with halving steps from the best grid point.
-  double stepAt = 0.25 * spm, stepSigma = 0.15, stepWide = 0.25;
-  for (int round = 0; round < 4; ++round) {
+  double stepAt = 0.25 * spm, stepSigma = 0.15, stepWide = 0.25, stepScale = 0.04;
+  for (int round = 0; round < 5; ++round) {
     for (int again = 0; again < 2; ++again) {
-      const EndFit from = best;
-      evaluate(from.at - stepAt, from.sigma, from.wide);
-      evaluate(from.at + stepAt, from.sigma, from.wide);
-      if (from.sigma - stepSigma >= 0.12) evaluate(best.at, from.sigma - stepSigma, best.wide);
-      if (from.sigma + stepSigma <= 1.3) evaluate(best.at, from.sigma + stepSigma, best.wide);
+      const EndFit was = best;
+      evaluate(was.at - stepAt, was.sigma, was.wide, was.scale);
+      evaluate(was.at + stepAt, was.sigma, was.wide, was.scale);
+      if (was.sigma - stepSigma >= 0.12)
+        evaluate(best.at, was.sigma - stepSigma, best.wide, best.scale);
+      if (was.sigma + stepSigma <= 1.3)
+        evaluate(best.at, was.sigma + stepSigma, best.wide, best.scale);
       if (wideMatters) {
-        if (from.wide - stepWide >= 1.8) evaluate(best.at, best.sigma, from.wide - stepWide);
-        if (from.wide + stepWide <= 3.2) evaluate(best.at, best.sigma, from.wide + stepWide);
+        if (was.wide - stepWide >= 1.8) evaluate(best.at, best.sigma, was.wide - stepWide, best.scale);
+        if (was.wide + stepWide <= 3.2) evaluate(best.at, best.sigma, was.wide + stepWide, best.scale);
       }
+      if (fixedWindow && was.scale - stepScale >= 0.8)
+        evaluate(best.at, best.sigma, best.wide, was.scale - stepScale);
+      if (fixedWindow && was.scale + stepScale <= 1.25)
+        evaluate(best.at, best.sigma, best.wide, was.scale + stepScale);
     }
     stepAt /= 2;
     stepSigma /= 2;
     stepWide /= 2;
+    stepScale /= 2;
   }
   return best;
 }
@@ -349,16 +379,19 @@ bool Synthesis::Frame(bool reversed) {
     last /= static_cast<long>(factor);
     spm /= static_cast<double>(factor);
   }
-  EndFit left = FitEnd(true, static_cast<double>(first), spm, true);
+  EndFit guess;
+  guess.at = static_cast<double>(first);
+  EndFit left = FitEnd(true, guess, spm, true);
   const double stopWidth = layout.Length() - layout.SlotStart(layout.Slots() - 1);
-  EndFit right = FitEnd(false, static_cast<double>(last + 1) - stopWidth * spm, spm, true);
+  guess.at = static_cast<double>(last + 1) - stopWidth * spm;
+  EndFit right = FitEnd(false, guess, spm, true);
   for (int round = 0; round < 2; ++round) {
     wide = symbology_ == kCode39 ? left.wide : symbology_ == kInterleaved2of5 ? right.wide : 2.5;
     layout = SymbolLayout(symbology_, count_, wide, 1.0);
     spm = (right.at - left.at) / layout.SlotStart(layout.Slots() - 1);
     if (!(spm >= kMinModuleSamples) || !std::isfinite(spm)) return false;
-    left = FitEnd(true, left.at, spm, false);
-    right = FitEnd(false, right.at, spm, false);
+    left = FitEnd(true, left, spm, false);
+    right = FitEnd(false, right, spm, false);
   }
   if (!std::isfinite(left.perSample) || !std::isfinite(right.perSample)) return false;
   layout_ = std::move(layout);
@@ -626,6 +659,81 @@ bool Synthesis::Refit() {
   return true;
 }
 
+void Synthesis::Polish() {
+  if (best_ < 0) return;
+  const int slots = layout_.Slots();
+  std::vector<int> chain(static_cast<std::size_t>(slots), -1);
+  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent)
+    chain[static_cast<std::size_t>(nodes_[static_cast<std::size_t>(i)].slot)] = i;
+  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return;
+  const std::vector<int> data = DataOf(best_);
+  // ends[j]: the offset where character j ends; the start's beginning is
+  // fixed by the frame.
+  std::vector<double> ends(static_cast<std::size_t>(slots));
+  for (int j = 0; j < slots; ++j)
+    ends[static_cast<std::size_t>(j)] = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])].offset;
+  const auto place = [&](int j, double& at, double& scale) {
+    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
+    at = layout_.SlotStart(j) + begin;
+    scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / Advance(j);
+  };
+  const long ks = firstScored_;
+  const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
+  if (ke - ks < 4) return;
+  std::vector<double> dark(static_cast<std::size_t>(ke - ks), 0.0);
+  const auto addSlot = [&](int j, long from, long to, std::span<double> out, double sign) {
+    double at = 0, scale = 1;
+    place(j, at, scale);
+    AddBars(layout_.GlyphAt(j, data).bars, at, frame_, from, to, out, sign, scale);
+  };
+  for (int j = 0; j < slots; ++j) addSlot(j, ks, ke, dark, 1.0);
+  const auto residual = [&](long k, double d) {
+    const double r = samples_[static_cast<std::size_t>(k)] - frame_.space - frame_.contrast * d;
+    return r * r;
+  };
+  std::vector<double> trial;
+  for (const double step : {0.1, 0.05, 0.025}) {
+    for (int j = 0; j + 1 < slots; ++j) {
+      const auto ji = static_cast<std::size_t>(j);
+      double atJ = 0, scaleJ = 1, atNext = 0, scaleNext = 1;
+      place(j, atJ, scaleJ);
+      place(j + 1, atNext, scaleNext);
+      const long from = Reach(j, atJ, ks, ke).first;
+      const long to = Reach(j + 1, atNext, ks, ke).second;
+      if (to <= from) continue;
+      for (const double sign : {-1.0, 1.0}) {
+        const double was = ends[ji];
+        if (std::fabs(was + sign * step) > kMaxDrift) continue;
+        trial.assign(dark.begin() + (from - ks), dark.begin() + (to - ks));
+        std::span<double> view(trial);
+        // Out with the two characters as they are, in with them moved.
+        std::vector<double> local(trial.size(), 0.0);
+        addSlot(j, from, to, local, -1.0);
+        addSlot(j + 1, from, to, local, -1.0);
+        ends[ji] = was + sign * step;
+        addSlot(j, from, to, local, 1.0);
+        addSlot(j + 1, from, to, local, 1.0);
+        double delta = 0;
+        for (long k = from; k < to; ++k) {
+          const auto i = static_cast<std::size_t>(k - from);
+          delta += residual(k, view[i] + local[i]) - residual(k, view[i]);
+        }
+        if (delta < 0) {
+          for (long k = from; k < to; ++k)
+            dark[static_cast<std::size_t>(k - ks)] += local[static_cast<std::size_t>(k - from)];
+          break;
+        }
+        ends[ji] = was;
+      }
+    }
+  }
+  for (int j = 0; j < slots; ++j) {
+    Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
+    node.offset = ends[static_cast<std::size_t>(j)];
+    place(j, node.at, node.scale);
+  }
+}
+
 // The variance of the paper's own noise, from the quiet zones: half the
 // mean squared difference of neighbouring samples, which a slow change in
 // the paper's brightness hardly touches. -1 when there is too little paper.
@@ -788,7 +896,10 @@ Verdict Synthesis::Judge() const {
   if (runnerUp_ >= 0) {
     const Node& first = nodes_[static_cast<std::size_t>(best_)];
     const Node& other = nodes_[static_cast<std::size_t>(runnerUp_)];
-    const double margin = (Score(other) - Score(first)) / variance;
+    // Both as the search left them, so against the search's own residual.
+    const double searched = std::max(
+        first.sse / static_cast<double>(std::max(1L, first.scoredTo - firstScored_)), 0.25);
+    const double margin = (Score(other) - Score(first)) / searched;
     if (margin < verdict.margin) {
       verdict.margin = margin;
       verdict.weakest = -1;
@@ -820,7 +931,7 @@ Verdict Synthesis::Judge() const {
   // where the card's speed wavers within a character: the more, the sharper
   // the edges.
   const double slack = std::min(0.12, 0.04 / frame_.sigma) * frame_.contrast;
-  const double allowed = quiet >= 0 ? 2.5 * quiet + slack * slack
+  const double allowed = quiet >= 0 ? 1.6 * quiet + slack * slack
                                    : 0.04 * frame_.contrast * frame_.contrast;
   const bool explains = variance < allowed;
   verdict.fit = variance;
@@ -849,6 +960,11 @@ Verdict Synthesis::Judge() const {
   std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
                 std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)), -frame_.contrast, frame_.sigma);
   verdict.explanation += fit;
+  if (std::getenv("SYNDEBUG")) {
+    std::fprintf(stderr, "judge rev %d k0 %.3f spm %.4f sigma %.3f wide %.3f:", reversed_, frame_.k0, frame_.spm, frame_.sigma, layout_.Wide());
+    for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) std::fprintf(stderr, " %d:%.2f/%.3f", nodes_[static_cast<std::size_t>(i)].slot, nodes_[static_cast<std::size_t>(i)].offset, nodes_[static_cast<std::size_t>(i)].scale);
+    std::fprintf(stderr, "\n");
+  }
   return verdict;
 }
 
@@ -868,11 +984,13 @@ Verdict Run(std::span<const double> samples, int symbology, int count,
   for (std::size_t i = 0; i < framed.size(); ++i) {
     if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
     if (!framed[i].Search(forced)) continue;
+    framed[i].Polish();
     Verdict verdict = framed[i].Judge();
     // A symbol not clearly read, or not explained down to the paper's noise,
     // gets a frame fitted to the whole of it and a second search. Two
     // different symbols both accepted are no reading at all.
     if (!verdict.clean && framed[i].Refit() && framed[i].Search(forced)) {
+      framed[i].Polish();
       Verdict again = framed[i].Judge();
       if (verdict.accepted && again.accepted && again.data != verdict.data) {
         verdict.accepted = false;
