@@ -113,16 +113,17 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
     const bool known = line.symbology == kCode128 || line.symbology == kCode39 ||
                        line.symbology == kInterleaved2of5;
     const int symbology = known ? line.symbology : kCode128;
+    // Framed once for the guard and the second decoder.
+    const synthesis::SymbolReader reader(received, symbology, expected);
     if (classicDecoded) {
-      const auto verdict =
-          synthesis::ConfirmPatterns(received, symbology, expected, result.patterns);
+      const auto verdict = reader.Confirm(result.patterns);
       result.explanation = "classic: " + verdict.explanation;
       if (verdict.accepted) return true;
     } else {
       result.explanation = "classic: no symbol";
     }
     if (!second || !known) return false;
-    auto verdict = synthesis::DecodeBySynthesis(received, symbology, expected);
+    auto verdict = reader.Decode();
     result.explanation += "; second decoder: " + verdict.explanation;
     if (!verdict.accepted) return false;
     result.patterns = std::move(verdict.patterns);

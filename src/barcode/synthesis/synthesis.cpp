@@ -178,7 +178,11 @@ class Synthesis {
   bool Refit();
   // Moves the best symbol's characters, each end a little at a time, to
   // where they explain the samples best: the search's drift steps are coarse.
-  void Polish();
+  // True when the symbol then explains the samples down to about the
+  // paper's noise.
+  bool Polish();
+  // The paper's noise variance in the quiet zones, -1 when there are none.
+  double QuietVariance() const;
   // Tests the best symbol of the search.
   Verdict Judge() const;
 
@@ -276,9 +280,16 @@ EndFit Synthesis::FitEnd(bool left, const EndFit& from, double spm, bool coarse)
   // The glyph's own scale may differ a little from the symbol's: with the
   // wide ratio free too, a start or stop of wide and narrow elements pins
   // both, where the distance of the ends alone would trade one for the other.
+  std::vector<std::pair<double, std::vector<Bar>>> glyphs;  // by wide ratio
+  const auto barsAt = [&](double wide) -> const std::vector<Bar>& {
+    for (const auto& [w, bars] : glyphs)
+      if (w == wide) return bars;
+    return glyphs
+        .emplace_back(wide, left ? StartGlyph(symbology_, wide).bars : StopGlyph(symbology_, wide).bars)
+        .second;
+  };
   const auto evaluate = [&](double at, double sigma, double wide, double scale) {
-    const std::vector<Bar> bars =
-        left ? StartGlyph(symbology_, wide).bars : StopGlyph(symbology_, wide).bars;
+    const std::vector<Bar>& bars = barsAt(wide);
     synthesis::Frame f;
     f.k0 = at;
     f.spm = spm * scale;
@@ -301,7 +312,7 @@ EndFit Synthesis::FitEnd(bool left, const EndFit& from, double spm, bool coarse)
   if (coarse) {
     // `from.at` is where the symbol's first or last dark sample lies.
     for (double shift = -2.0; shift <= 1.01; shift += 0.25)
-      for (double sigma : {0.25, 0.5, 0.75})
+      for (double sigma : {0.3, 0.7})
         for (double wide : wideMatters ? std::vector<double>{2.0, 2.5, 3.0}
                                        : std::vector<double>{2.5})
           evaluate(from.at + (left ? shift : -shift) * spm, sigma, wide, 1.0);
@@ -385,7 +396,7 @@ bool Synthesis::Frame(bool reversed) {
   const double stopWidth = layout.Length() - layout.SlotStart(layout.Slots() - 1);
   guess.at = static_cast<double>(last + 1) - stopWidth * spm;
   EndFit right = FitEnd(false, guess, spm, true);
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 1; ++round) {
     wide = symbology_ == kCode39 ? left.wide : symbology_ == kInterleaved2of5 ? right.wide : 2.5;
     layout = SymbolLayout(symbology_, count_, wide, 1.0);
     spm = (right.at - left.at) / layout.SlotStart(layout.Slots() - 1);
@@ -659,13 +670,30 @@ bool Synthesis::Refit() {
   return true;
 }
 
-void Synthesis::Polish() {
-  if (best_ < 0) return;
+// The variance of the paper's own noise, from the quiet zones: half the
+// mean squared difference of neighbouring samples, which a slow change in
+// the paper's brightness hardly touches. -1 when there is too little paper.
+double QuietNoise(std::span<const double> y, long before, long after) {
+  double sum = 0;
+  long pairs = 0;
+  const long n = static_cast<long>(y.size());
+  for (long k = 1; k < n; ++k) {
+    if (k < before || k - 1 >= after) {
+      const double diff = y[static_cast<std::size_t>(k)] - y[static_cast<std::size_t>(k - 1)];
+      sum += diff * diff;
+      ++pairs;
+    }
+  }
+  return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
+}
+
+bool Synthesis::Polish() {
+  if (best_ < 0) return false;
   const int slots = layout_.Slots();
   std::vector<int> chain(static_cast<std::size_t>(slots), -1);
   for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent)
     chain[static_cast<std::size_t>(nodes_[static_cast<std::size_t>(i)].slot)] = i;
-  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return;
+  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return false;
   const std::vector<int> data = DataOf(best_);
   // ends[j]: the offset where character j ends; the start's beginning is
   // fixed by the frame.
@@ -679,7 +707,7 @@ void Synthesis::Polish() {
   };
   const long ks = firstScored_;
   const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
-  if (ke - ks < 4) return;
+  if (ke - ks < 4) return false;
   std::vector<double> dark(static_cast<std::size_t>(ke - ks), 0.0);
   const auto addSlot = [&](int j, long from, long to, std::span<double> out, double sign) {
     double at = 0, scale = 1;
@@ -732,24 +760,22 @@ void Synthesis::Polish() {
     node.offset = ends[static_cast<std::size_t>(j)];
     place(j, node.at, node.scale);
   }
+  double sse = 0;
+  for (long k = ks; k < ke; ++k) sse += residual(k, dark[static_cast<std::size_t>(k - ks)]);
+  const double variance = sse / static_cast<double>(ke - ks);
+  const double quiet = QuietVariance();
+  const double tight = 0.03 * frame_.contrast;
+  return quiet >= 0 && variance < 2.5 * quiet + tight * tight;
 }
 
-// The variance of the paper's own noise, from the quiet zones: half the
-// mean squared difference of neighbouring samples, which a slow change in
-// the paper's brightness hardly touches. -1 when there is too little paper.
-double QuietNoise(std::span<const double> y, long before, long after) {
-  double sum = 0;
-  long pairs = 0;
-  const long n = static_cast<long>(y.size());
-  for (long k = 1; k < n; ++k) {
-    if (k < before || k - 1 >= after) {
-      const double diff = y[static_cast<std::size_t>(k)] - y[static_cast<std::size_t>(k - 1)];
-      sum += diff * diff;
-      ++pairs;
-    }
-  }
-  return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
+double Synthesis::QuietVariance() const {
+  return QuietNoise(samples_,
+                    ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1)), 0,
+                               static_cast<long>(samples_.size())),
+                    ClampIndex(std::ceil(frame_.K(layout_.Length() + 3 * frame_.sigma + 1)), 0,
+                               static_cast<long>(samples_.size())));
 }
+
 
 std::vector<int> Synthesis::DataOf(int nodeIndex) const {
   std::vector<int> data(static_cast<std::size_t>(layout_.DataSlots()), 0);
@@ -923,10 +949,7 @@ Verdict Synthesis::Judge() const {
   // small beside the contrast it found.
   // Where the quiet zones show the paper's noise, the symbol may leave
   // little more than that.
-  const double quiet = QuietNoise(
-      samples_, ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1)), 0, ke),
-      ClampIndex(std::ceil(frame_.K(layout_.Length() + 3 * frame_.sigma + 1)), ks,
-                 static_cast<long>(samples_.size())));
+  const double quiet = QuietVariance();
   // Beside the noise, the model may miss by some percent of the contrast
   // where the card's speed wavers within a character: the more, the sharper
   // the edges.
@@ -968,10 +991,8 @@ Verdict Synthesis::Judge() const {
   return verdict;
 }
 
-Verdict Run(std::span<const double> samples, int symbology, int count,
-            std::span<const int> forced) {
-  // Both directions are framed; the one whose ends fit better is searched
-  // first, the other only when that fails and its ends fit nearly as well.
+// Both directions framed, the one whose ends fit better first.
+std::vector<Synthesis> FrameBoth(std::span<const double> samples, int symbology, int count) {
   std::vector<Synthesis> framed;
   for (const bool reversed : {false, true}) {
     Synthesis synthesis(samples, symbology, count);
@@ -979,26 +1000,21 @@ Verdict Run(std::span<const double> samples, int symbology, int count,
   }
   std::sort(framed.begin(), framed.end(),
             [](const Synthesis& a, const Synthesis& b) { return a.EndScore() < b.EndScore(); });
+  return framed;
+}
+
+// The search on each framed direction (copies: a refit moves the frame),
+// the other only when the first fails and its ends fit nearly as well.
+Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
   Verdict best;
   best.explanation = "no symbol-like structure in the samples";
   for (std::size_t i = 0; i < framed.size(); ++i) {
     if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
     if (!framed[i].Search(forced)) continue;
-    framed[i].Polish();
+    // A symbol not explained down to the paper's noise gets a frame fitted
+    // to the whole of it and a second search.
+    if (!framed[i].Polish() && framed[i].Refit() && framed[i].Search(forced)) framed[i].Polish();
     Verdict verdict = framed[i].Judge();
-    // A symbol not clearly read, or not explained down to the paper's noise,
-    // gets a frame fitted to the whole of it and a second search. Two
-    // different symbols both accepted are no reading at all.
-    if (!verdict.clean && framed[i].Refit() && framed[i].Search(forced)) {
-      framed[i].Polish();
-      Verdict again = framed[i].Judge();
-      if (verdict.accepted && again.accepted && again.data != verdict.data) {
-        verdict.accepted = false;
-        verdict.explanation = "two frames read two symbols: " + verdict.explanation;
-      } else if (again.accepted || !verdict.accepted) {
-        verdict = std::move(again);
-      }
-    }
     if (i == 0 || verdict.accepted) best = std::move(verdict);
     if (best.accepted) break;
   }
@@ -1007,13 +1023,30 @@ Verdict Run(std::span<const double> samples, int symbology, int count,
 
 }  // namespace
 
+struct SymbolReader::Framed {
+  std::vector<Synthesis> directions;
+};
+
+SymbolReader::SymbolReader(std::span<const double> samples, int symbology, int count)
+    : symbology_(symbology), count_(count),
+      framed_(std::make_unique<Framed>(Framed{FrameBoth(samples, symbology, count)})) {}
+
+SymbolReader::~SymbolReader() = default;
+
+Verdict SymbolReader::Decode() const { return Run(framed_->directions, {}); }
+
 Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count) {
-  return Run(samples, symbology, count, {});
+  return SymbolReader(samples, symbology, count).Decode();
 }
 
 Verdict ConfirmPatterns(std::span<const double> samples, int symbology, int count,
                         const PatternList& patterns) {
-  const SymbolLayout layout(symbology, count, 2.5, 1.0);
+  return SymbolReader(samples, symbology, count).Confirm(patterns);
+}
+
+Verdict SymbolReader::Confirm(const PatternList& patterns) const {
+  const int symbology = symbology_;
+  const SymbolLayout layout(symbology, count_, 2.5, 1.0);
   Verdict refused;
   refused.explanation = "the patterns do not form a symbol of this length";
   if (!layout.Valid()) return refused;
@@ -1032,7 +1065,7 @@ Verdict ConfirmPatterns(std::span<const double> samples, int symbology, int coun
       data.push_back(layout.FindData(std::span(&patterns[i], per)));
     if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
   }
-  Verdict verdict = Run(samples, symbology, count, data);
+  Verdict verdict = Run(framed_->directions, data);
   if (verdict.data != data) verdict.accepted = false;
   return verdict;
 }

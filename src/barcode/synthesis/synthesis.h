@@ -8,6 +8,7 @@
 // character in its place would: that same test guards the classic decoders.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,6 +43,31 @@ struct Verdict {
 
 // The least margin a character must have to be accepted.
 inline constexpr double kAcceptMargin = 16.0;
+
+// One waveform framed once (both directions), then tested against a classic
+// decoder's symbol and searched, as the read needs.
+class SymbolReader {
+ public:
+  // samples in reading order, unconditioned; count: the data characters
+  // (Code 128: digit pairs).
+  SymbolReader(std::span<const double> samples, int symbology, int count);
+  ~SymbolReader();
+  SymbolReader(const SymbolReader&) = delete;
+  SymbolReader& operator=(const SymbolReader&) = delete;
+
+  // The guard: does the waveform clearly support the symbol a classic
+  // decoder read (its pattern list as written)? Not accepted when the
+  // patterns do not form such a symbol.
+  Verdict Confirm(const PatternList& patterns) const;
+  // The second decoder: the symbol that best explains the samples, tested.
+  Verdict Decode() const;
+
+ private:
+  struct Framed;
+  int symbology_;
+  int count_;
+  std::unique_ptr<Framed> framed_;
+};
 
 // Searches the samples (in reading order, unconditioned) for a symbol of
 // `count` data characters (Code 128: digit pairs) and tests it.
