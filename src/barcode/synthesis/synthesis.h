@@ -42,7 +42,7 @@ struct Verdict {
 };
 
 // The least margin a character must have to be accepted.
-inline constexpr double kAcceptMargin = 16.0;
+inline constexpr double kAcceptMargin = 25.0;
 
 // One waveform framed once (both directions), then tested against a classic
 // decoder's symbol and searched, as the read needs.
