@@ -7,11 +7,14 @@
 // decode times of the run.
 //
 //   barcode_grid [TRIALS] [--symbology 39|25|128] [--only-summary] [--jobs N]
+//                [--optics other]
 //
 //   TRIALS           waveforms per cell, default 40
 //   --symbology S    only Code 39 (39), Interleaved 2 of 5 (25) or Code 128 (128)
 //   --only-summary   the summary and the times, without the per-cell tables
 //   --jobs N         threads sharing out the cells, default 2
+//   --optics other   render with the second optical model (other_optics.h)
+//                    instead of the simulator's
 //
 // A waveform counts as decoded when the read hands back the barcode's text,
 // as misread when it hands back anything else but the full stops of a failed
@@ -37,6 +40,7 @@
 
 #include "barcode/pipeline/decode_samples.h"
 #include "barcode_encoder.h"
+#include "other_optics.h"
 #include "waveform_model.h"
 
 #ifdef MARKWIRE_WITH_ZBAR
@@ -256,7 +260,7 @@ void Count(Tally& tally, Outcome outcome, std::chrono::steady_clock::time_point 
   tally.misread += outcome == Outcome::kMisread;
 }
 
-void RunCell(int symbology, double wideRatio, int trials, Cell& cell) {
+void RunCell(int symbology, double wideRatio, int trials, bool otherOptics, Cell& cell) {
   std::mt19937_64 rng(CellSeed(symbology, cell));
   sim::EncodeOptions encode;
   encode.wideRatio = wideRatio;
@@ -267,12 +271,22 @@ void RunCell(int symbology, double wideRatio, int trials, Cell& cell) {
     const std::string text = RandomText(rng, symbology);
     const auto widths = std::get<std::vector<double>>(
         sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
-    sim::OpticsOptions optics;
-    optics.samplesPerModule = cell.samplesPerModule;
-    optics.blurModules = cell.blur;
-    optics.noise = cell.noise;
-    optics.seed = rng();
-    const auto bytes = sim::RenderWaveform(widths, optics);
+    std::vector<std::uint8_t> bytes;
+    if (otherOptics) {
+      bench::OtherOptics optics;
+      optics.samplesPerModule = cell.samplesPerModule;
+      optics.blurModules = cell.blur;
+      optics.noise = cell.noise;
+      optics.seed = rng();
+      bytes = bench::RenderOther(widths, optics);
+    } else {
+      sim::OpticsOptions optics;
+      optics.samplesPerModule = cell.samplesPerModule;
+      optics.blurModules = cell.blur;
+      optics.noise = cell.noise;
+      optics.seed = rng();
+      bytes = sim::RenderWaveform(widths, optics);
+    }
     // The read's modes 0, 1 and 2, each as a fresh session would run it; the
     // clock runs around the call alone. The order turns from waveform to
     // waveform, so that no mode always finds the caches warmed by another.
@@ -465,10 +479,12 @@ void PrintTimes(const std::vector<Table>& tables, int trials, int jobs) {
 [[noreturn]] void Usage(const char* program, int status = 2) {
   std::fprintf(status ? stderr : stdout,
                "usage: %s [TRIALS] [--symbology 39|25|128] [--only-summary] [--jobs N]\n"
+               "          [--optics other]\n"
                "  TRIALS          waveforms per cell (default 40)\n"
                "  --symbology S   only Code 39 (39), Interleaved 2 of 5 (25) or Code 128 (128)\n"
                "  --only-summary  leave out the per-cell tables\n"
-               "  --jobs N        threads sharing out the cells (default 2)\n",
+               "  --jobs N        threads sharing out the cells (default 2)\n"
+               "  --optics other  the second optical model instead of the simulator's\n",
                program);
   std::exit(status);
 }
@@ -484,13 +500,17 @@ int PositiveNumber(const char* text, const char* program) {
 
 int main(int argc, char** argv) {
   int trials = 40, jobs = 2, only = 0;
-  bool onlySummary = false, trialsGiven = false;
+  bool onlySummary = false, trialsGiven = false, otherOptics = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       Usage(argv[0], 0);
     } else if (arg == "--only-summary") {
       onlySummary = true;
+    } else if (arg == "--optics" && i + 1 < argc) {
+      const std::string_view value = argv[++i];
+      if (value != "other" && value != "sim") Usage(argv[0]);
+      otherOptics = value == "other";
     } else if ((arg == "--symbology" || arg == "--jobs") && i + 1 < argc) {
       const std::string_view value = argv[++i];
       if (arg == "--jobs") {
@@ -536,7 +556,8 @@ int main(int argc, char** argv) {
     for (;;) {
       const std::size_t i = next.fetch_add(1);
       if (i >= work.size()) return;
-      RunCell(work[i].first->symbology, work[i].first->wideRatio, trials, *work[i].second);
+      RunCell(work[i].first->symbology, work[i].first->wideRatio, trials, otherOptics,
+              *work[i].second);
     }
   };
   std::vector<std::thread> threads;
@@ -549,6 +570,9 @@ int main(int argc, char** argv) {
       "Markwire's read in mode 0 (classic), 1 (guarded) and 2 (guarded, second "
       "decoder)",
       trials, kLength);
+  if (otherOptics)
+    std::printf("; waveforms of the second optical model (two-Gaussian spot, sample "
+                "aperture, ink spread 0.1 module, speed wander 3 %%, quiet zones of 8 modules)");
 #ifdef MARKWIRE_WITH_ZBAR
   unsigned major = 0, minor = 0, patch = 0;
   zbar_version(&major, &minor, &patch);
