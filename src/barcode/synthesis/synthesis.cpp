@@ -195,10 +195,14 @@ class Synthesis {
   // True when the symbol then explains the samples down to about the
   // paper's noise.
   bool Polish();
+  // The same for any symbol: its data and where its characters end (moved
+  // in place); the squared error left over samples [ks, ke).
+  double PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks, long ke) const;
+  std::vector<double> EndsOf(int nodeIndex) const;
   // The paper's noise variance in the quiet zones, -1 when there are none.
   double QuietVariance() const;
-  // Tests the best symbol of the search.
-  Verdict Judge() const;
+  // Tests the best symbol of the search; confirming: a classic decoder's.
+  Verdict Judge(bool confirming) const;
 
  private:
   struct Node {
@@ -749,27 +753,24 @@ double QuietNoise(std::span<const double> y, long before, long after) {
   return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
 }
 
-bool Synthesis::Polish() {
-  if (best_ < 0) return false;
+std::vector<double> Synthesis::EndsOf(int nodeIndex) const {
+  std::vector<double> ends(static_cast<std::size_t>(layout_.Slots()), 0.0);
+  for (int i = nodeIndex; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    ends[static_cast<std::size_t>(node.slot)] = node.offset;
+  }
+  return ends;
+}
+
+double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks,
+                             long ke) const {
   const int slots = layout_.Slots();
-  std::vector<int> chain(static_cast<std::size_t>(slots), -1);
-  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent)
-    chain[static_cast<std::size_t>(nodes_[static_cast<std::size_t>(i)].slot)] = i;
-  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return false;
-  const std::vector<int> data = DataOf(best_);
-  // ends[j]: the offset where character j ends; the start's beginning is
-  // fixed by the frame.
-  std::vector<double> ends(static_cast<std::size_t>(slots));
-  for (int j = 0; j < slots; ++j)
-    ends[static_cast<std::size_t>(j)] = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])].offset;
   const auto place = [&](int j, double& at, double& scale) {
     const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
     at = layout_.SlotStart(j) + begin;
     scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / Advance(j);
   };
-  const long ks = firstScored_;
-  const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
-  if (ke - ks < 4) return false;
+  if (ke - ks < 4) return kInf;
   std::vector<double> dark(static_cast<std::size_t>(ke - ks), 0.0);
   const auto addSlot = [&](int j, long from, long to, std::span<double> out, double sign) {
     double at = 0, scale = 1;
@@ -781,7 +782,7 @@ bool Synthesis::Polish() {
     const double r = samples_[static_cast<std::size_t>(k)] - frame_.space - frame_.contrast * d;
     return r * r;
   };
-  std::vector<double> trial;
+  std::vector<double> trial, local;
   for (const double step : {0.1, 0.05, 0.025}) {
     for (int j = 0; j + 1 < slots; ++j) {
       const auto ji = static_cast<std::size_t>(j);
@@ -795,9 +796,8 @@ bool Synthesis::Polish() {
         const double was = ends[ji];
         if (std::fabs(was + sign * step) > kMaxDrift) continue;
         trial.assign(dark.begin() + (from - ks), dark.begin() + (to - ks));
-        std::span<double> view(trial);
         // Out with the two characters as they are, in with them moved.
-        std::vector<double> local(trial.size(), 0.0);
+        local.assign(trial.size(), 0.0);
         addSlot(j, from, to, local, -1.0);
         addSlot(j + 1, from, to, local, -1.0);
         ends[ji] = was + sign * step;
@@ -806,7 +806,7 @@ bool Synthesis::Polish() {
         double delta = 0;
         for (long k = from; k < to; ++k) {
           const auto i = static_cast<std::size_t>(k - from);
-          delta += residual(k, view[i] + local[i]) - residual(k, view[i]);
+          delta += residual(k, trial[i] + local[i]) - residual(k, trial[i]);
         }
         if (delta < 0) {
           for (long k = from; k < to; ++k)
@@ -817,13 +817,31 @@ bool Synthesis::Polish() {
       }
     }
   }
-  for (int j = 0; j < slots; ++j) {
-    Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
-    node.offset = ends[static_cast<std::size_t>(j)];
-    place(j, node.at, node.scale);
-  }
   double sse = 0;
   for (long k = ks; k < ke; ++k) sse += residual(k, dark[static_cast<std::size_t>(k - ks)]);
+  return sse;
+}
+
+bool Synthesis::Polish() {
+  if (best_ < 0) return false;
+  const int slots = layout_.Slots();
+  std::vector<int> chain(static_cast<std::size_t>(slots), -1);
+  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent)
+    chain[static_cast<std::size_t>(nodes_[static_cast<std::size_t>(i)].slot)] = i;
+  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return false;
+  const std::vector<int> data = DataOf(best_);
+  std::vector<double> ends = EndsOf(best_);
+  const long ks = firstScored_;
+  const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
+  const double sse = PolishEnds(data, ends, ks, ke);
+  if (!std::isfinite(sse)) return false;
+  for (int j = 0; j < slots; ++j) {
+    Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
+    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
+    node.offset = ends[static_cast<std::size_t>(j)];
+    node.at = layout_.SlotStart(j) + begin;
+    node.scale = 1 + (node.offset - begin) / Advance(j);
+  }
   const double variance = sse / static_cast<double>(ke - ks);
   const double quiet = QuietVariance();
   const double tight = 0.03 * frame_.contrast;
@@ -850,7 +868,7 @@ std::vector<int> Synthesis::DataOf(int nodeIndex) const {
   return data;
 }
 
-Verdict Synthesis::Judge() const {
+Verdict Synthesis::Judge(bool confirming) const {
   Verdict verdict;
   if (best_ < 0) {
     verdict.explanation = "no symbol fits the samples";
@@ -979,23 +997,23 @@ Verdict Synthesis::Judge() const {
         verdict.weakest = slot - 1;
         verdict.weakestShown = layout_.Alphabet()[static_cast<std::size_t>(own)].shown;
         verdict.alternativeShown = layout_.Alphabet()[g].shown;
+        verdict.alternative = static_cast<int>(g);
       }
     }
   }
-  // The best other whole symbol the search kept.
+  // The best other whole symbol the search kept, polished as this one was.
   if (runnerUp_ >= 0) {
-    const Node& first = nodes_[static_cast<std::size_t>(best_)];
-    const Node& other = nodes_[static_cast<std::size_t>(runnerUp_)];
-    // Both as the search left them, so against the search's own residual.
-    const double searched = std::max(
-        first.sse / static_cast<double>(std::max(1L, first.scoredTo - firstScored_)), 0.25);
-    const double margin = (Score(other) - Score(first)) / searched;
+    const std::vector<int> other = DataOf(runnerUp_);
+    std::vector<double> ends = EndsOf(runnerUp_);
+    const double margin = (PolishEnds(other, ends, ks, ke) - sse) / variance;
     if (margin < verdict.margin) {
       verdict.margin = margin;
       verdict.weakest = -1;
+      verdict.alternative = -1;
       verdict.weakestShown = "the symbol";
       verdict.alternativeShown = "another symbol";
-      for (const int g : DataOf(runnerUp_)) verdict.alternativeShown += " " + layout_.Alphabet()[static_cast<std::size_t>(g)].shown;
+      for (const int g : other)
+        verdict.alternativeShown += " " + layout_.Alphabet()[static_cast<std::size_t>(g)].shown;
     }
   }
   // The classic pattern list of the symbol.
@@ -1027,9 +1045,17 @@ Verdict Synthesis::Judge() const {
   verdict.fit = variance;
   const double tight = 0.03 * frame_.contrast;
   verdict.clean = quiet >= 0 && variance < 2.5 * quiet + tight * tight;
-  verdict.accepted = explains && verdict.margin >= kAcceptMargin;
+  // What the model misses is not noise: it repeats from sample to sample,
+  // so the samples count for less than their number. For a symbol of the
+  // search's own, the margin needed grows with what the symbol leaves beyond
+  // the paper's noise; a classic decoder's symbol under test already has a
+  // second, independent reading behind it.
+  const double beyondNoise = quiet >= 0 ? variance / std::max(quiet, 4.0) : 1.0;
+  const double needed =
+      kAcceptMargin * (confirming ? 1.0 : std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0))));
+  verdict.accepted = explains && verdict.margin >= needed;
   char line[200];
-  if (!explains && verdict.margin >= kAcceptMargin) {
+  if (!explains && verdict.margin >= needed) {
     std::snprintf(line, sizeof line,
                   "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
                   std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)));
@@ -1037,13 +1063,13 @@ Verdict Synthesis::Judge() const {
     std::snprintf(line, sizeof line,
                   "the best other symbol (%s) fits worse by a margin of %.1f (%.0f needed)",
                   verdict.alternativeShown.c_str() + std::string_view("another symbol ").size(),
-                  verdict.margin, kAcceptMargin);
+                  verdict.margin, needed);
   } else {
     std::snprintf(line, sizeof line,
                   "weakest character %d \"%s\": \"%s\" in its place fits worse by a margin of "
                   "%.1f (%.0f needed)",
                   verdict.weakest + 1, verdict.weakestShown.c_str(),
-                  verdict.alternativeShown.c_str(), verdict.margin, kAcceptMargin);
+                  verdict.alternativeShown.c_str(), verdict.margin, needed);
   }
   verdict.explanation = line;
   char fit[120];
@@ -1085,7 +1111,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
     if (!framed[i].Polish() && framed[i].Refit(false) && framed[i].Search(forced) &&
         !framed[i].Polish() && framed[i].Refit(true))
       framed[i].Polish();
-    Verdict verdict = framed[i].Judge();
+    Verdict verdict = framed[i].Judge(!forced.empty());
     // A symbol read only the other way round must explain the samples
     // clearly better than the best symbol read the first way.
     if (i > 0 && verdict.accepted && !(verdict.fit * 1.5 < best.fit)) {

@@ -31,6 +31,7 @@ struct Verdict {
   // (the check character counts after the data), and the two texts.
   double margin = 0;
   int weakest = -1;
+  int alternative = -1;  // the rival's alphabet index, -1 for a whole symbol
   std::string weakestShown;
   std::string alternativeShown;
   bool reversed = false;  // the symbol lies last character first in the samples
