@@ -1112,6 +1112,23 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
         !framed[i].Polish() && framed[i].Refit(true))
       framed[i].Polish();
     Verdict verdict = framed[i].Judge(!forced.empty());
+    // A character that another fits clearly better in its place (the
+    // search's drift steps are coarse): take the better one, place the
+    // symbol again and judge it again, a few times. The guard's symbol is
+    // only ever tested, never changed.
+    for (int repair = 0; repair < 3 && forced.empty() && !verdict.accepted &&
+                         verdict.margin < 0 && verdict.weakest >= 0 && verdict.alternative >= 0;
+         ++repair) {
+      std::vector<int> better = verdict.data;
+      better[static_cast<std::size_t>(verdict.weakest)] = verdict.alternative;
+      Synthesis again = framed[i];
+      if (!again.Search(better)) break;
+      again.Polish();
+      Verdict repaired = again.Judge(false);
+      if (!(repaired.fit < verdict.fit)) break;
+      framed[i] = std::move(again);
+      verdict = std::move(repaired);
+    }
     // A symbol read only the other way round must explain the samples
     // clearly better than the best symbol read the first way.
     if (i > 0 && verdict.accepted && !(verdict.fit * 1.5 < best.fit)) {
