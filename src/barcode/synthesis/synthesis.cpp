@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -18,8 +17,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Limits that keep the search bounded on any input.
 constexpr std::size_t kBeamWidth = 16;
 constexpr double kMaxDrift = 1.2;      // modules the symbol may wander from its straight frame
-constexpr double kDriftStep = 0.2;
-constexpr std::size_t kDriftedGlyphs = 6;  // per parent, the best straight ones    // modules a character may move against the one before
+constexpr double kDriftStep = 0.2;         // modules a character may move against the one before
+constexpr std::size_t kDriftedGlyphs = 6;  // per parent, the best straight ones are tried drifted
 constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
 constexpr double kMinModuleSamples = 0.8;
 
@@ -472,11 +471,9 @@ void Synthesis::AllGlyphs(long ks, long ke, double at, double scale, std::vector
 
 // The samples a character placed at `at` darkens at all, within [ks, ke).
 std::pair<long, long> Synthesis::Reach(int slot, double at, long ks, long ke) const {
-  const double reach = 5 * frame_.sigma + 1;
-  const double width = slot + 1 < layout_.Slots() ? layout_.SlotStart(slot + 1) - layout_.SlotStart(slot)
-                                                  : layout_.Length() - layout_.SlotStart(slot);
+  const double reach = 5 * frame_.sigma + 1;  // also covers a character stretched by drift
   return {ClampIndex(std::floor(frame_.K(at - reach)), ks, ke),
-          ClampIndex(std::ceil(frame_.K(at + width + reach)), ks, ke)};
+          ClampIndex(std::ceil(frame_.K(at + Advance(slot) + reach)), ks, ke)};
 }
 
 bool Synthesis::Search(std::span<const int> forced) {
@@ -1076,11 +1073,6 @@ Verdict Synthesis::Judge(bool confirming) const {
   std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
                 std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)), -frame_.contrast, frame_.sigma);
   verdict.explanation += fit;
-  if (std::getenv("SYNDEBUG")) {
-    std::fprintf(stderr, "judge rev %d k0 %.3f spm %.4f sigma %.3f wide %.3f:", reversed_, frame_.k0, frame_.spm, frame_.sigma, layout_.Wide());
-    for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) std::fprintf(stderr, " %d:%.2f/%.3f", nodes_[static_cast<std::size_t>(i)].slot, nodes_[static_cast<std::size_t>(i)].offset, nodes_[static_cast<std::size_t>(i)].scale);
-    std::fprintf(stderr, "\n");
-  }
   return verdict;
 }
 
