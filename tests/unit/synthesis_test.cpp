@@ -26,13 +26,14 @@ class RecordedEvents final : public ReadEvents {
 };
 
 struct Optics {
-  double spm, blur, noise, wide = 2.5;
+  double spm, blur, noise, wide = 2.5, gap = 1.0;
 };
 
 std::vector<std::uint8_t> Render(int symbology, const std::string& text, const Optics& o,
                                  std::uint64_t seed) {
   sim::EncodeOptions encode;
   encode.wideRatio = o.wide;
+  encode.gapModules = o.gap;
   const auto widths = std::get<std::vector<double>>(
       sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
   sim::OpticsOptions optics;
@@ -147,6 +148,20 @@ TEST(Guard, Code128ReportsFollowTheFinalOutcome) {
   EXPECT_EQ(second.errors.find("14"), std::string::npos);
   ASSERT_FALSE(second.traces.empty());
   EXPECT_EQ(second.traces.back(), "successFlag: 1");
+}
+
+TEST(Guard, Code39WithWideCharacterGapsIsConfirmedAndRead) {
+  // The space between Code 39 characters is the printer's choice; the
+  // guard must not refuse a right reading for it, nor the second decoder
+  // miss the symbol.
+  for (const double gap : {2.5, 4.0}) {
+    const BarcodeLine line{kCode39, 2, 1, 0, 8};
+    const auto sharp = Render(kCode39, "GAP2026X", {3.0, 0.3, 2.0, 2.5, gap}, 9);
+    ASSERT_EQ(Read(sharp, line, BarcodeMode::kClassic).text, "GAP2026X");
+    EXPECT_EQ(Read(sharp, line, BarcodeMode::kGuarded).text, "GAP2026X") << gap;
+    const auto blurred = Render(kCode39, "GAP2026X", {3.0, 0.75, 2.0, 2.5, gap}, 9);
+    EXPECT_EQ(Read(blurred, line, BarcodeMode::kGuardedSecondDecoder).text, "GAP2026X") << gap;
+  }
 }
 
 TEST(Guard, ClearReadsPassUnchangedInEveryMode) {

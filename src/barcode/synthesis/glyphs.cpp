@@ -65,7 +65,7 @@ Glyph StopGlyph(int symbology, double wide) {
 }
 
 SymbolLayout::SymbolLayout(int symbology, int count, double wide, double gap)
-    : symbology_(symbology), wide_(wide) {
+    : symbology_(symbology), wide_(wide), gap_(gap) {
   if (count <= 0) return;
   double startAdvance = 0;
   double advance = 0;

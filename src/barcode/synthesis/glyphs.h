@@ -49,6 +49,7 @@ class SymbolLayout {
   // From the first bar's start to the last bar's end.
   double Length() const { return length_; }
   double Wide() const { return wide_; }
+  double Gap() const { return gap_; }
 
   const Glyph& Start() const { return start_; }
   const Glyph& Stop() const { return stop_; }
@@ -69,6 +70,7 @@ class SymbolLayout {
   int dataSlots_ = 0;
   bool hasCheck_ = false;
   double wide_;
+  double gap_;
   std::vector<double> starts_;
   double length_ = 0;
   Glyph start_;

@@ -21,6 +21,8 @@ constexpr double kDriftStep = 0.2;         // modules a character may move again
 constexpr std::size_t kDriftedGlyphs = 6;  // per parent, the best straight ones are tried drifted
 constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
 constexpr double kMinModuleSamples = 0.8;
+constexpr double kMinGap = 0.5;  // Code 39 character gaps tried, in modules
+constexpr double kMaxGap = 6.0;
 
 using Bar = std::pair<double, double>;
 
@@ -413,9 +415,16 @@ bool Synthesis::Frame(bool reversed) {
   const double stopWidth = layout.Length() - layout.SlotStart(layout.Slots() - 1);
   guess.at = static_cast<double>(last + 1) - stopWidth * spm;
   EndFit right = FitEnd(false, guess, spm, true);
+  // The space between Code 39 characters is the printer's choice: from the
+  // ends' distance on the start character's own scale, later fitted anew.
+  double gap = 1.0;
   for (int round = 0; round < 1; ++round) {
     wide = symbology_ == kCode39 ? left.wide : symbology_ == kInterleaved2of5 ? right.wide : 2.5;
-    layout = SymbolLayout(symbology_, count_, wide, 1.0);
+    if (symbology_ == kCode39) {
+      const double pitch = (right.at - left.at) / (spm * left.scale * (count_ + 1));
+      gap = std::isfinite(pitch) ? std::clamp(pitch - (3 * wide + 6), kMinGap, kMaxGap) : 1.0;
+    }
+    layout = SymbolLayout(symbology_, count_, wide, gap);
     spm = (right.at - left.at) / layout.SlotStart(layout.Slots() - 1);
     if (!(spm >= kMinModuleSamples) || !std::isfinite(spm)) return false;
     left = FitEnd(true, left, spm, false);
@@ -637,20 +646,22 @@ bool Synthesis::Refit(bool keepDrift) {
   }
   const long n = static_cast<long>(samples_.size());
   const bool wideMatters = symbology_ == kCode39 || symbology_ == kInterleaved2of5;
-  std::vector<std::pair<double, SymbolLayout>> layouts;
-  const auto layoutAt = [&](double wide) -> const SymbolLayout& {
-    for (const auto& [w, layout] : layouts)
-      if (w == wide) return layout;
-    return layouts.emplace_back(wide, SymbolLayout(symbology_, count_, wide, 1.0)).second;
+  const bool gapMatters = symbology_ == kCode39;
+  std::vector<std::pair<std::pair<double, double>, SymbolLayout>> layouts;
+  const auto layoutAt = [&](double wide, double gap) -> const SymbolLayout& {
+    for (const auto& [key, layout] : layouts)
+      if (key.first == wide && key.second == gap) return layout;
+    return layouts.emplace_back(std::pair{wide, gap}, SymbolLayout(symbology_, count_, wide, gap))
+        .second;
   };
   // The symbol's two ends in samples, its blur and wide ratio; the scale
   // follows from the ends, so a new wide ratio keeps the ends in place.
   struct Params {
-    double k0, end, sigma, wide, spread;
+    double k0, end, sigma, wide, spread, gap;
   };
   std::vector<double> d;
   const auto fitOf = [&](const Params& p, LevelFit& levels) {
-    const SymbolLayout& layout = layoutAt(p.wide);
+    const SymbolLayout& layout = layoutAt(p.wide, p.gap);
     synthesis::Frame f = frame_;
     f.k0 = p.k0;
     f.spm = (p.end - p.k0) / layout.Length();
@@ -674,12 +685,14 @@ bool Synthesis::Refit(bool keepDrift) {
                        d);
     return levels.sse / static_cast<double>(ke - ks);
   };
-  Params best{frame_.k0, frame_.K(layout_.Length()), frame_.sigma, layout_.Wide(), frame_.spread};
+  Params best{frame_.k0,     frame_.K(layout_.Length()), frame_.sigma, layout_.Wide(),
+              frame_.spread, layout_.Gap()};
   LevelFit levels;
   double bestFit = fitOf(best, levels);
-  double steps[5] = {0.3 * frame_.spm, 0.3 * frame_.spm, 0.1, wideMatters ? 0.2 : 0.0, 0.1};
+  double steps[6] = {0.3 * frame_.spm, 0.3 * frame_.spm, 0.1, wideMatters ? 0.2 : 0.0, 0.1,
+                     gapMatters ? 0.3 : 0.0};
   for (int round = 0; round < 5; ++round) {
-    for (int which = -1; which < 5; ++which) {
+    for (int which = -1; which < 6; ++which) {
       if (which >= 0 && steps[which] == 0) continue;
       for (const double sign : {-1.0, 1.0}) {
         Params p = best;
@@ -687,11 +700,11 @@ bool Synthesis::Refit(bool keepDrift) {
           p.k0 += sign * steps[0];
           p.end += sign * steps[0];
         } else {
-          double* field[5] = {&p.k0, &p.end, &p.sigma, &p.wide, &p.spread};
+          double* field[6] = {&p.k0, &p.end, &p.sigma, &p.wide, &p.spread, &p.gap};
           *field[which] += sign * steps[which];
         }
         if (p.sigma < 0.12 || p.sigma > 1.3 || p.wide < 1.8 || p.wide > 3.2 ||
-            std::fabs(p.spread) > 0.5)
+            std::fabs(p.spread) > 0.5 || p.gap < kMinGap || p.gap > kMaxGap)
           continue;
         LevelFit trial;
         const double fit = fitOf(p, trial);
@@ -706,14 +719,14 @@ bool Synthesis::Refit(bool keepDrift) {
   fitOf(best, levels);
   if (!std::isfinite(bestFit) || !(-levels.contrast >= kMinContrast)) return false;
   frame_.k0 = best.k0;
-  frame_.spm = (best.end - best.k0) / layoutAt(best.wide).Length();
+  frame_.spm = (best.end - best.k0) / layoutAt(best.wide, best.gap).Length();
   frame_.sigma = best.sigma;
   frame_.spread = best.spread;
   frame_.space = levels.space;
   frame_.contrast = levels.contrast;
   noise_ = std::max(bestFit, 0.25);
-  if (best.wide != layout_.Wide()) {
-    layout_ = layoutAt(best.wide);
+  if (best.wide != layout_.Wide() || best.gap != layout_.Gap()) {
+    layout_ = layoutAt(best.wide, best.gap);
     lattice_ = BuildLattice(layout_);
   }
   // The best symbol in the new frame, for a polish without a new search.
