@@ -43,7 +43,7 @@ struct Verdict {
 };
 
 // The least margin a character must have to be accepted.
-inline constexpr double kAcceptMargin = 25.0;
+inline constexpr double kAcceptMargin = 36.0;
 
 // One waveform framed once (both directions), then tested against a classic
 // decoder's symbol and searched, as the read needs.
