@@ -1062,7 +1062,8 @@ Verdict Synthesis::Judge(bool confirming) const {
   // second, independent reading behind it.
   const double beyondNoise = quiet >= 0 ? variance / std::max(quiet, 4.0) : 1.0;
   const double needed =
-      kAcceptMargin * (confirming ? 1.0 : std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0))));
+      confirming ? kConfirmMargin
+                 : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
   verdict.accepted = explains && verdict.margin >= needed;
   char line[200];
   if (!explains && verdict.margin >= needed) {

@@ -42,8 +42,11 @@ struct Verdict {
   std::string explanation;
 };
 
-// The least margin a character must have to be accepted.
+// The least margin every character must have: of a symbol the second
+// decoder found, and of a classic decoder's reading, which has a second,
+// independent reading behind it.
 inline constexpr double kAcceptMargin = 36.0;
+inline constexpr double kConfirmMargin = 25.0;
 
 // One waveform framed once (both directions), then tested against a classic
 // decoder's symbol and searched, as the read needs.
