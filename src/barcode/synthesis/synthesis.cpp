@@ -1109,6 +1109,10 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
   best.explanation = "no symbol-like structure in the samples";
   for (std::size_t i = 0; i < framed.size(); ++i) {
     if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
+    // A first direction whose best symbol explains the samples down to the
+    // paper's noise is the right one, even when that symbol was refused: a
+    // symbol read the other way round would have to fit clearly better.
+    if (i > 0 && best.clean) break;
     if (!framed[i].Search(forced)) continue;
     // A symbol not explained down to the paper's noise gets a frame fitted
     // to the whole of it and a second search.
