@@ -26,9 +26,10 @@ struct Verdict {
   // The classic decoders' pattern list for that symbol: Code 39 and
   // Interleaved 2 of 5 start, data, stop; Code 128 data and check.
   PatternList patterns;
-  // The weakest character: how much worse (in units of the residual noise
-  // variance) the best other character in its place fits; its data index
-  // (the check character counts after the data), and the two texts.
+  // The weakest point: how much worse (in units of the residual noise
+  // variance) the best other character in its place fits, or the best
+  // other whole symbol the search kept; the character's data index (-1 for
+  // a whole symbol), the rival, and both as text.
   double margin = 0;
   int weakest = -1;
   int alternative = -1;  // the rival's alphabet index, -1 for a whole symbol
