@@ -271,22 +271,17 @@ void RunCell(int symbology, double wideRatio, int trials, bool otherOptics, Cell
     const std::string text = RandomText(rng, symbology);
     const auto widths = std::get<std::vector<double>>(
         sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
-    std::vector<std::uint8_t> bytes;
-    if (otherOptics) {
-      bench::OtherOptics optics;
+    // Both models take the cell's optics the same way.
+    const auto render = [&](auto optics, auto renderer) {
       optics.samplesPerModule = cell.samplesPerModule;
       optics.blurModules = cell.blur;
       optics.noise = cell.noise;
       optics.seed = rng();
-      bytes = bench::RenderOther(widths, optics);
-    } else {
-      sim::OpticsOptions optics;
-      optics.samplesPerModule = cell.samplesPerModule;
-      optics.blurModules = cell.blur;
-      optics.noise = cell.noise;
-      optics.seed = rng();
-      bytes = sim::RenderWaveform(widths, optics);
-    }
+      return renderer(widths, optics);
+    };
+    const std::vector<std::uint8_t> bytes =
+        otherOptics ? render(bench::OtherOptics{}, bench::RenderOther)
+                    : render(sim::OpticsOptions{}, sim::RenderWaveform);
     // The read's modes 0, 1 and 2, each as a fresh session would run it; the
     // clock runs around the call alone. The order turns from waveform to
     // waveform, so that no mode always finds the caches warmed by another.

@@ -46,6 +46,10 @@ class SymbolLayout {
   bool IsCheck(int slot) const { return hasCheck_ && slot == dataSlots_ + 1; }
   int DataSlots() const { return dataSlots_; }
   double SlotStart(int slot) const { return starts_[static_cast<std::size_t>(slot)]; }
+  // From a slot's start to the next one's (the last: to the symbol's end).
+  double Advance(int slot) const {
+    return slot + 1 < slots_ ? SlotStart(slot + 1) - SlotStart(slot) : length_ - SlotStart(slot);
+  }
   // From the first bar's start to the last bar's end.
   double Length() const { return length_; }
   double Wide() const { return wide_; }

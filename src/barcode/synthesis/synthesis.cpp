@@ -202,6 +202,7 @@ class Synthesis {
   std::vector<double> EndsOf(int nodeIndex) const;
   // The paper's noise variance in the quiet zones, -1 when there are none.
   double QuietVariance() const;
+  bool Clean(double variance, double quiet) const;
   // Tests the best symbol of the search; confirming: a classic decoder's.
   Verdict Judge(bool confirming) const;
 
@@ -226,7 +227,6 @@ class Synthesis {
   // glyph g's at all[g * (ke - ks) + i].
   void AllGlyphs(long ks, long ke, double at, double scale, std::vector<double>& all,
                  std::vector<double>& edge) const;
-  double Advance(int slot) const;
   std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
   double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
   std::vector<int> DataOf(int nodeIndex) const;
@@ -412,7 +412,7 @@ bool Synthesis::Frame(bool reversed) {
   EndFit guess;
   guess.at = static_cast<double>(first);
   EndFit left = FitEnd(true, guess, spm, true);
-  const double stopWidth = layout.Length() - layout.SlotStart(layout.Slots() - 1);
+  const double stopWidth = layout.Advance(layout.Slots() - 1);
   guess.at = static_cast<double>(last + 1) - stopWidth * spm;
   EndFit right = FitEnd(false, guess, spm, true);
   // The space between Code 39 characters is the printer's choice: from the
@@ -442,11 +442,6 @@ bool Synthesis::Frame(bool reversed) {
   noise_ = std::max(0.5 * (left.perSample + right.perSample), 0.25);
   endScore_ = (left.perSample + right.perSample) / (frame_.contrast * frame_.contrast);
   return true;
-}
-
-double Synthesis::Advance(int slot) const {
-  return slot + 1 < layout_.Slots() ? layout_.SlotStart(slot + 1) - layout_.SlotStart(slot)
-                                    : layout_.Length() - layout_.SlotStart(slot);
 }
 
 void Synthesis::AllGlyphs(long ks, long ke, double at, double scale, std::vector<double>& all,
@@ -482,7 +477,7 @@ void Synthesis::AllGlyphs(long ks, long ke, double at, double scale, std::vector
 std::pair<long, long> Synthesis::Reach(int slot, double at, long ks, long ke) const {
   const double reach = 5 * frame_.sigma + 1;  // also covers a character stretched by drift
   return {ClampIndex(std::floor(frame_.K(at - reach)), ks, ke),
-          ClampIndex(std::ceil(frame_.K(at + Advance(slot) + reach)), ks, ke)};
+          ClampIndex(std::ceil(frame_.K(at + layout_.Advance(slot) + reach)), ks, ke)};
 }
 
 bool Synthesis::Search(std::span<const int> forced) {
@@ -577,7 +572,7 @@ bool Synthesis::Search(std::span<const int> forced) {
         // The character starts where the one before ended and stretches to
         // its new offset: the drift is followed smoothly, never by jumps.
         const double at = layout_.SlotStart(slot) + parent.offset;
-        const double scale = 1 + (offset - parent.offset) / Advance(slot);
+        const double scale = 1 + (offset - parent.offset) / layout_.Advance(slot);
         const bool shared = layout_.IsData(slot) && forced.empty();
         const std::vector<double>* all =
             shared ? &allGlyphs(ks, ke, at, scale, offset) : nullptr;
@@ -675,8 +670,7 @@ bool Synthesis::Refit(bool keepDrift) {
     for (int slot = 0; slot < layout.Slots(); ++slot) {
       const auto si = static_cast<std::size_t>(slot);
       const double begin = slot == 0 ? 0.0 : ends[si - 1];
-      const double advance = slot + 1 < layout.Slots() ? layout.SlotStart(slot + 1) - layout.SlotStart(slot)
-                                                       : layout.Length() - layout.SlotStart(slot);
+      const double advance = layout.Advance(slot);
       AddBars(layout.GlyphAt(slot, data).bars, layout.SlotStart(slot) + begin, f, ks, ke, d, 1.0,
               1 + (ends[si] - begin) / advance);
     }
@@ -737,7 +731,7 @@ bool Synthesis::Refit(bool keepDrift) {
     node.offset = ends[si];
     const double begin = slot == 0 ? 0.0 : ends[si - 1];
     node.at = layout_.SlotStart(slot) + begin;
-    node.scale = 1 + (ends[si] - begin) / Advance(slot);
+    node.scale = 1 + (ends[si] - begin) / layout_.Advance(slot);
   }
   firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
   nodes_[static_cast<std::size_t>(best_)].scoredTo = ClampIndex(
@@ -778,7 +772,7 @@ double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& end
   const auto place = [&](int j, double& at, double& scale) {
     const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
     at = layout_.SlotStart(j) + begin;
-    scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / Advance(j);
+    scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / layout_.Advance(j);
   };
   if (ke - ks < 4) return kInf;
   std::vector<double> dark(static_cast<std::size_t>(ke - ks), 0.0);
@@ -850,10 +844,14 @@ bool Synthesis::Polish() {
     const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
     node.offset = ends[static_cast<std::size_t>(j)];
     node.at = layout_.SlotStart(j) + begin;
-    node.scale = 1 + (node.offset - begin) / Advance(j);
+    node.scale = 1 + (node.offset - begin) / layout_.Advance(j);
   }
-  const double variance = sse / static_cast<double>(ke - ks);
-  const double quiet = QuietVariance();
+  return Clean(sse / static_cast<double>(ke - ks), QuietVariance());
+}
+
+// Explained down to about the paper's noise: within 2.5 times its variance
+// and 3 % of the contrast.
+bool Synthesis::Clean(double variance, double quiet) const {
   const double tight = 0.03 * frame_.contrast;
   return quiet >= 0 && variance < 2.5 * quiet + tight * tight;
 }
@@ -1053,8 +1051,7 @@ Verdict Synthesis::Judge(bool confirming) const {
       (quiet >= 0 ? 1.6 * quiet : unknown * unknown) + slack * slack;
   const bool explains = variance < allowed;
   verdict.fit = variance;
-  const double tight = 0.03 * frame_.contrast;
-  verdict.clean = quiet >= 0 && variance < 2.5 * quiet + tight * tight;
+  verdict.clean = Clean(variance, quiet);
   // What the model misses is not noise: it repeats from sample to sample,
   // so the samples count for less than their number. For a symbol of the
   // search's own, the margin needed grows with what the symbol leaves beyond
