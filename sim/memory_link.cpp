@@ -89,11 +89,13 @@ unsigned MemoryLink::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
   return static_cast<unsigned>(got);
 }
 
-void MemoryLink::Purge() {
+std::size_t MemoryLink::Purge() {
   const std::int64_t now = clock_.NowUs();
   events_.push_back({EventKind::Purge, now, {}});
   WakeUpTo(now);
-  while (!arriving_.empty() && arriving_.front().atUs <= now) arriving_.pop_front();
+  std::size_t dropped = 0;
+  for (; !arriving_.empty() && arriving_.front().atUs <= now; ++dropped) arriving_.pop_front();
+  return dropped;
 }
 
 void MemoryLink::Close() {

@@ -35,7 +35,7 @@ class MemoryLink final : public PortLink, private PeerOutput {
   bool IsValid() const override;
   unsigned Write(std::span<const std::uint8_t> data) override;
   unsigned Read(std::span<std::uint8_t> data, unsigned timeoutMs) override;
-  void Purge() override;
+  std::size_t Purge() override;
   void Close() override;
   std::string LastError() const override { return lastError_; }
 

@@ -37,7 +37,7 @@ std::string RewrittenBarcodeLine(const std::array<int, 5>& p) {
 // "EN/" closes the download: its echo, then the reader's "EN".
 int EndExchange(OmrInfo& s) {
   s.Write("EN/");
-  if (!s.ReadExpected("EN/", kTimings.replyMs)) return OmrInfo::kFailed;
+  if (!s.ReadEcho("EN/", kTimings.replyMs)) return OmrInfo::kFailed;
   return s.ReadAnswer(kTimings.replyMs) == "EN" ? OmrInfo::kDone : OmrInfo::kFailed;
 }
 
@@ -105,7 +105,7 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
     if (refused) {
       s.barcodeEnabled = false;
       s.notifier().Message("格式命令: \"" + command + "\" 定义错误或装载失败!");
-      if (s.port) s.port->Purge();
+      if (s.port) s.PurgeLine();
       s.error.Reset();  // the message is the report; the reader's code is not kept
       if (form == Form::Text) return OmrInfo::kFailed;
       return EndExchange(s);

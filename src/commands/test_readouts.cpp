@@ -56,10 +56,7 @@ std::optional<std::size_t> ReadCount(OmrInfo& s, std::array<char, 4>* digits = n
     n = n * 10 + static_cast<std::size_t>(b - '0');
   }
   if (!ok) {
-    std::uint8_t scratch[256];
-    while (s.port->IsValid() && s.port->Read(scratch, kTimings.replyMs) == sizeof scratch) {
-    }
-    s.port->Purge();
+    s.SettleLine();
     s.error.Set("10");
     return std::nullopt;
   }
@@ -101,9 +98,8 @@ int SendTestCommand(OmrInfo& s, std::string_view command) {
   if (PortLost(s)) return OmrInfo::kNotOpen;
   s.error.Reset();
   s.Write(command);
-  if (!s.ReadExpected(command, kTimings.replyMs)) {
+  if (!s.ReadEcho(command, kTimings.replyMs)) {
     s.error.Set("10");
-    s.port->Purge();
     return OmrInfo::kFailed;
   }
   const std::string ack = s.ReadAnswer(kTimings.replyMs);

@@ -23,6 +23,12 @@ struct ProtocolTimings {
   unsigned readPauseMs = 50;
   // A read ends early when this much time passes between two bytes.
   unsigned interByteGapMs = 100;
+  // Our own bound, not the reader's: after anything unexpected on the line (a
+  // wrong echo, bytes where none were due) the session waits for the line to
+  // stay quiet for the inter-byte gap before it purges, so that the rest of a
+  // late reply cannot become the next command's answer; a line that never
+  // falls quiet is purged after this long.
+  unsigned settleMaxMs = 3000;
   // "ONLINE/" is tried this many times.
   unsigned handshakeAttempts = 5;
   // Our own bound, not the reader's: a write that makes no progress for this

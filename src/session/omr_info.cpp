@@ -1,5 +1,7 @@
 #include "session/omr_info.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/timings.h"
@@ -55,10 +57,7 @@ int OmrInfo::Open(const std::string& device) {
   constexpr std::string_view kOnline = "ONLINE/";
   for (unsigned attempt = 0; attempt < kTimings.handshakeAttempts && port->IsValid(); ++attempt) {
     Write(kOnline);
-    if (!ReadExpected(kOnline, kTimings.replyMs)) {
-      port->Purge();
-      continue;
-    }
+    if (!ReadEcho(kOnline, kTimings.replyMs)) continue;
     if (ReadAnswer(kTimings.replyMs) == "EN") {
       isOpen = true;
       clock_.SleepMs(kTimings.handshakePauseMs);  // the reader gets ready; nothing is sent
@@ -76,10 +75,53 @@ void OmrInfo::Write(std::string_view bytes) {
   port->Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
-bool OmrInfo::ReadExpected(std::string_view expected, unsigned timeoutMs) {
-  std::vector<std::uint8_t> got(expected.size());
-  const unsigned n = port->Read(got, timeoutMs);
-  return n == expected.size() && std::memcmp(got.data(), expected.data(), n) == 0;
+bool OmrInfo::ReadEcho(std::string_view expected, unsigned timeoutMs) {
+  std::string got(expected.size(), '\0');
+  const unsigned n = port->Read({reinterpret_cast<std::uint8_t*>(got.data()), got.size()}, timeoutMs);
+  echoGarbled_ = false;
+  if (n == expected.size() && got == expected) return true;
+  if (n == 0) {
+    port->Purge();
+    return false;
+  }
+  echoGarbled_ = true;
+  SettleLine();
+  return false;
+}
+
+bool OmrInfo::SettleLine() {
+  const std::int64_t until = clock_.NowUs() + std::int64_t{kTimings.settleMaxMs} * 1000;
+  std::array<std::uint8_t, 256> scratch{};
+  const auto first = std::span(scratch).first(1);
+  const auto rest = std::span(scratch).subspan(1);
+  bool quiet = false;
+  while (port->IsValid()) {
+    const std::int64_t leftUs = until - clock_.NowUs();
+    if (leftUs <= 0) break;
+    const auto left = static_cast<unsigned>((leftUs + 999) / 1000);
+    // One byte first: a read that ends on its time-out drops what it took,
+    // so only a read of one byte tells a quiet gap from a slow trickle.
+    const unsigned wait = std::min(kTimings.interByteGapMs, left);
+    if (port->Read(first, wait) == 0) {
+      quiet = wait == kTimings.interByteGapMs;
+      break;
+    }
+    // The line is busy: take what follows in pieces. A piece cut short means
+    // the line has now been quiet for the gap.
+    const unsigned n = port->Read(rest, left);
+    if (n > 0 && n < rest.size()) {
+      quiet = true;
+      break;
+    }
+  }
+  port->Purge();
+  lineBusy_ = !quiet;
+  return quiet;
+}
+
+bool OmrInfo::PurgeLine() {
+  if (port->Purge() == 0 && !lineBusy_) return true;
+  return SettleLine();
 }
 
 std::string OmrInfo::ReadAnswer(unsigned timeoutMs) {

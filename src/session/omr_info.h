@@ -15,6 +15,7 @@
 #include "barcode/symbols/symbol_tables.h"
 #include "platform/clock.h"
 #include "platform/notifier.h"
+#include "platform/timings.h"
 #include "session/omr_error.h"
 #include "transport/port_link.h"
 
@@ -33,6 +34,12 @@ class OmrInfo {
   // the reader sends past an announced length and a NUL.
   static constexpr std::size_t kMaxBlock = 2048;
   static constexpr std::size_t kReceiveBufferSize = kMaxBlock + 2;
+
+  // The most bytes of an earlier reply that may come before an echo and
+  // still let the echo be taken: a late status or a few stray bytes. More
+  // than that is a stream (the rest of a block or a waveform), in which an
+  // echo could be found by chance; it is let pass instead.
+  static constexpr std::size_t kLongestStray = 16;
 
   // Key that ClassifyCommand returns for a command it cannot classify because
   // one of its numbers is longer than five digits.
@@ -60,12 +67,33 @@ class OmrInfo {
   // Refuses a request without touching the line: 0 with code "06".
   int Refuse();
 
-  // Line helpers for the command families: reads exactly `count` bytes within
-  // `timeoutMs` and compares them with `expected`.
-  bool ReadExpected(std::string_view expected, unsigned timeoutMs);
+  // Line helpers for the command families.
+  // Reads as many bytes as `expected` has within `timeoutMs` and compares
+  // them with it: true when they match, or when the echo follows directly
+  // on stray bytes (at most kLongestStray of them). When it does not, the
+  // line is made clean again before it returns - settled when some bytes
+  // came (the rest of what they belong to may still be on its way), purged
+  // at once when nothing came at all.
+  bool ReadEcho(std::string_view expected, unsigned timeoutMs);
+  // After anything unexpected on the line, waits until it has been quiet for
+  // the inter-byte gap (bounded by the settle time), then purges. False when
+  // the line was still busy at the bound.
+  bool SettleLine();
+  // The purge that a command begins with and a data block ends with. Bytes it
+  // finds there were due to nobody, so the line is settled after them, as it
+  // is while the last settling found it still busy. False when the line is
+  // still busy.
+  bool PurgeLine();
   // Reads two bytes within `timeoutMs`.
   std::string ReadAnswer(unsigned timeoutMs);
   void Write(std::string_view bytes);
+
+  // How many data bytes the last block OmrG received carried (0 when none
+  // came, or when it delivered a pending code instead).
+  std::size_t LastBlockBytes() const { return lastBlockBytes_; }
+  // Whether the reader confirmed the last "R/" with "EN" and nothing else:
+  // only then is it sure to have fed a card.
+  bool FeedConfirmed() const { return feedConfirmed_; }
 
   Clock& clock() { return clock_; }
   Notifier& notifier() { return notifier_; }
@@ -85,6 +113,10 @@ class OmrInfo {
   bool pendingI5 = false;
   bool readExtraByte = false;
   bool pendingI3 = false;
+  // The reader may hold a card: an "R/" went out and no "-/" has been
+  // confirmed since. A card read that it does not confirm may then hand back
+  // that card again.
+  bool cardMayBeHeld = false;
   bool barcodeEnabled = false;
   bool barcodeAfterFirstByte = false;
   std::uint32_t readLimit = 0;
@@ -113,6 +145,11 @@ class OmrInfo {
   Clock& clock_;
   Notifier& notifier_;
   std::string lastOpenError_;
+  std::size_t lastBlockBytes_ = 0;
+  bool lineBusy_ = false;       // the last settling ended before the line fell quiet
+  bool echoGarbled_ = false;    // the last echo read brought bytes, not the echo
+  bool finalGarbled_ = false;   // the last final status was neither "EN" nor a status
+  bool feedConfirmed_ = false;  // the last "R/" was answered with "EN", nothing else
 };
 
 // What a port reports at close when its line-event thread never started.

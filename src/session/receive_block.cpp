@@ -23,6 +23,7 @@ int OmrInfo::ReceiveBlock(char* buffer) {
     isOpen = false;
     return kNotOpen;
   }
+  lastBlockBytes_ = 0;
   if (error.Pending()) {
     error.CopyCode(buffer);
     return kDone;
@@ -61,15 +62,25 @@ int OmrInfo::ReceiveBlock(char* buffer) {
   std::span<std::uint8_t> data(reinterpret_cast<std::uint8_t*>(receiveBuffer.get()), length);
   unsigned got = port->Read(data, kTimings.replyMs);
   if (got == 0) got = port->Read(data, kTimings.replyMs);
-  if (got == 0) error.Set("14");
+  const bool lost = got == 0;
+  if (lost) error.Set("14");
   // Only what arrived counts; a short block is not padded with the last one.
   receiveBuffer[got] = '\0';
 
   const std::string end = ReadAnswer(kTimings.replyMs);
-  port->Purge();
-  if (end != "EN") return kFailed;
+  if (end == "EN") {
+    PurgeLine();
+  } else if (end.empty()) {
+    port->Purge();
+  } else {
+    SettleLine();  // the block went on past where it should have ended
+  }
+  // A block whose bytes never came is no card, even when its end mark did:
+  // the read fails and its "14" stays pending for the next OmrG.
+  if (end != "EN" || lost) return kFailed;
 
   const std::size_t text = std::strlen(receiveBuffer.get());
+  lastBlockBytes_ = text;
   if (barcodeEnabled && readLimitActive) {
     readLimitActive = false;
     return WithBarcode(buffer, text);
@@ -104,18 +115,11 @@ int OmrInfo::WithBarcode(char* buffer, std::size_t dataBytes) {
   return static_cast<int>(length + dataBytes);
 }
 
-// Refuses a block whose framing cannot be trusted: the rest of it is read off
-// the line (bounded by the longest block a length field can announce) so that
-// it cannot be taken for the next reply, and the code is left pending.
+// Refuses a block whose framing cannot be trusted: the rest of it is let
+// pass (bounded by the longest block a length field can announce) so that it
+// cannot be taken for the next reply, and the code is left pending.
 int OmrInfo::RefuseBlock(std::string_view code) {
-  std::array<std::uint8_t, 256> scratch{};
-  std::size_t drained = 0;
-  while (drained < 10'000 && port->IsValid()) {
-    const unsigned n = port->Read(scratch, kTimings.replyMs);
-    drained += n;
-    if (n < scratch.size()) break;
-  }
-  port->Purge();
+  SettleLine();
   error.Set(code);
   return kFailed;
 }

@@ -1,5 +1,6 @@
 // Sending a command: classification, the basic echo-and-answer exchange, the
 // final status, and the hand-off of announced test operations.
+#include <array>
 #include <cstdlib>
 #include <utility>
 
@@ -81,9 +82,8 @@ int OmrInfo::ExchangeCommand(std::string_view command) {
   }
   error.Reset();
   Write(command);
-  if (!ReadExpected(command, kTimings.replyMs)) {
+  if (!ReadEcho(command, kTimings.replyMs)) {
     error.Set("10");
-    port->Purge();
     return kFailed;
   }
   const std::string answer = ReadAnswer(kTimings.replyMs);
@@ -97,13 +97,29 @@ int OmrInfo::ExchangeCommand(std::string_view command) {
 // Most commands may send a second answer of the same form when the reader has
 // finished; the library waits for it a while and goes on without it.
 int OmrInfo::FinalStatus(int exchangeResult) {
-  if (exchangeResult <= 0) return exchangeResult;
+  finalGarbled_ = false;
+  if (exchangeResult <= 0) {
+    // A garbled echo may still have been the reader's, late behind bytes
+    // that were not: then its final status is on its way too, and would
+    // meet the next command's echo (a card's travel takes longer than any
+    // pause in the bytes).
+    if (echoGarbled_ && port->IsValid()) {
+      std::array<std::uint8_t, 2> late{};
+      if (port->Read(late, kTimings.finalStatusMs) > 0) SettleLine();
+    }
+    return exchangeResult;
+  }
   const std::string answer = ReadAnswer(kTimings.finalStatusMs);
   if (IsStatusCode(answer)) {
     error.Set(answer);
     return kFailed;
   }
-  return answer == "EN" ? kDone : exchangeResult;
+  if (answer == "EN") return kDone;
+  // Bytes that are neither "EN" nor a status are not this command's: what
+  // else they brought is let pass before the next command.
+  finalGarbled_ = !answer.empty();
+  if (finalGarbled_) SettleLine();
+  return exchangeResult;
 }
 
 int OmrInfo::SendCommand(const char* command) {
@@ -112,7 +128,12 @@ int OmrInfo::SendCommand(const char* command) {
   // anything else is refused before it reaches the line.
   const auto copy = CommandUpToSlash(command);
   if (!copy) return Refuse();
-  port->Purge();
+  if (!PurgeLine() && port->IsValid()) {
+    // A reply nobody asked for is still coming: a command sent into it would
+    // be lost in it, and "R/" would feed a card that could not be read.
+    error.Set("10");
+    return kFailed;
+  }
 
   switch (const char key = ClassifyCommand(*copy)) {
     case kUnclassifiable:
@@ -134,11 +155,16 @@ int OmrInfo::SendCommand(const char* command) {
     case 'R': {
       const int r = ExchangeCommand(*copy);
       clock_.SleepMs(kTimings.readPauseMs);
-      return FinalStatus(r);
+      const int fed = FinalStatus(r);
+      // Only a final status that said nothing else confirms the feed.
+      feedConfirmed_ = fed == kDone && !finalGarbled_;
+      cardMayBeHeld = true;  // whatever this did, the reader may now hold a card
+      return fed;
     }
     case '-': {
       const int r = ExchangeCommand(*copy);
       error.Reset();  // a status of "-/" is dropped
+      cardMayBeHeld = r != kDone;
       return r;
     }
     case 'r':

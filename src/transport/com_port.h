@@ -32,7 +32,7 @@ class CComPort final : public PortLink {
   bool IsValid() const override;
   unsigned Write(std::span<const std::uint8_t> data) override;
   unsigned Read(std::span<std::uint8_t> data, unsigned timeoutMs) override;
-  void Purge() override;
+  std::size_t Purge() override;
   void Close() override;
   std::string LastError() const override;
 

@@ -163,13 +163,15 @@ unsigned CComPort::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
   }
 }
 
-void CComPort::Purge() {
-  if (serial_ == nullptr) return;
+std::size_t CComPort::Purge() {
+  if (serial_ == nullptr) return 0;
+  const std::size_t dropped = serial_->QueuedInput();
   // Never the output side: a write is complete when Write returns, and on a
   // pty flushing output discards what the other end has not read yet (the
   // hand-shake purges right after writing "Q/").
   serial_->Purge(CSerialPort::kPurgeRxAbort | CSerialPort::kPurgeRxClear |
                  CSerialPort::kPurgeTxAbort);
+  return dropped;
 }
 
 void CComPort::DrainOutput() {

@@ -127,10 +127,12 @@ unsigned CComPort::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
   return 0;
 }
 
-void CComPort::Purge() {
-  if (serial_ == nullptr) return;
+std::size_t CComPort::Purge() {
+  if (serial_ == nullptr) return 0;
+  const std::size_t dropped = serial_->QueuedInput();
   // Never the output side: a write is complete when Write returns.
   serial_->Purge(PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT);
+  return dropped;
 }
 
 void CComPort::DrainOutput() {

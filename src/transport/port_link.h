@@ -3,6 +3,7 @@
 // serial device, and tests stand an in-memory reader behind them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -49,8 +50,10 @@ class PortLink {
 
   // Discards what has arrived and not been read, and aborts anything pending.
   // Bytes this side has written are complete when Write returns and are not
-  // discarded.
-  virtual void Purge() = 0;
+  // discarded. Returns how many received bytes it threw away (0 when the
+  // platform cannot tell), so that the session can see a reply it did not
+  // expect.
+  virtual std::size_t Purge() = 0;
 
   // Lets queued output leave (bounded), stops the line-event thread and
   // releases the device. Does nothing when not open.

@@ -65,6 +65,8 @@ class CSerialPort {
 
   // Bytes written but not yet sent by the driver; 0 when it cannot say.
   unsigned QueuedOutput() const;
+  // Bytes received and not yet read; 0 when the driver cannot say.
+  unsigned QueuedInput() const;
 
  private:
   NativeHandle handle_ = kInvalidHandle;

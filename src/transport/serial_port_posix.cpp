@@ -151,4 +151,11 @@ unsigned CSerialPort::QueuedOutput() const {
   return static_cast<unsigned>(queued);
 }
 
+unsigned CSerialPort::QueuedInput() const {
+  if (handle_ == kInvalidHandle) return 0;
+  int queued = 0;
+  if (::ioctl(handle_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+  return static_cast<unsigned>(queued);
+}
+
 }  // namespace markwire

@@ -119,4 +119,12 @@ unsigned CSerialPort::QueuedOutput() const {
   return static_cast<unsigned>(status.cbOutQue);
 }
 
+unsigned CSerialPort::QueuedInput() const {
+  if (handle_ == kInvalidHandle) return 0;
+  COMSTAT status{};
+  DWORD errors = 0;
+  if (!::ClearCommError(static_cast<HANDLE>(handle_), &errors, &status)) return 0;
+  return static_cast<unsigned>(status.cbInQue);
+}
+
 }  // namespace markwire

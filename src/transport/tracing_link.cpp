@@ -63,9 +63,12 @@ unsigned TracingLink::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
   return n;
 }
 
-void TracingLink::Purge() {
-  inner_->Purge();
-  if (notifier_.WantsWireTrace()) Line("purge", {}, {});
+std::size_t TracingLink::Purge() {
+  const std::size_t dropped = inner_->Purge();
+  if (notifier_.WantsWireTrace()) {
+    Line("purge", {}, dropped == 0 ? std::string() : "(" + std::to_string(dropped) + " bytes dropped)");
+  }
+  return dropped;
 }
 
 void TracingLink::Close() {

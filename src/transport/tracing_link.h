@@ -19,7 +19,7 @@ class TracingLink final : public PortLink {
   bool IsValid() const override { return inner_->IsValid(); }
   unsigned Write(std::span<const std::uint8_t> data) override;
   unsigned Read(std::span<std::uint8_t> data, unsigned timeoutMs) override;
-  void Purge() override;
+  std::size_t Purge() override;
   void Close() override;
   std::string LastError() const override { return inner_->LastError(); }
 

@@ -34,8 +34,9 @@ TEST_F(SessionTest, HandshakeRetriesUntilTheEchoComesAndPurgesBetween) {
   EXPECT_EQ(link->Writes(), (std::vector<std::string>{"Q/", "ONLINE/", "ONLINE/", "ONLINE/"}));
   // One purge after "Q/", one after each failed attempt.
   EXPECT_EQ(CountEvents(*link, Kind::Purge), 3);
-  // Two failed attempts: a full time-out, then a read cut by the gap.
-  EXPECT_EQ(clock.NowUs(), 1'000'000 + 100'000 + 2'500'000);
+  // Two failed attempts: a full time-out, then a read cut by the gap and
+  // the gap of quiet the line is given before its purge.
+  EXPECT_EQ(clock.NowUs(), 1'000'000 + 100'000 + 100'000 + 2'500'000);
 }
 
 TEST_F(SessionTest, HandshakeEchoWithStatusFailsAtOnceAndClosesThePort) {

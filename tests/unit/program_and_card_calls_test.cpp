@@ -167,6 +167,62 @@ TEST_F(CallsTest, ReadOneCardComposesTheApplicationsSequence) {
   EXPECT_TRUE(reader.Unexpected().empty());
 }
 
+TEST_F(CallsTest, ReadOneCardReportsOnlyCardsWhoseDataArrived) {
+  auto& reader = Use<ScriptedReader>();
+  char data[4096];
+  char code[3];
+  // "R/" echoed but never answered, or answered with something that is
+  // neither "EN" nor a status: the reader may have fed nothing, and an empty
+  // block is then no card. The code outlives the closing "-/".
+  for (const char* unconfirmed : {"R/", "R/ENxy"}) {
+    SCOPED_TRACE(unconfirmed);
+    reader.Expect("R/").Reply(0, unconfirmed);
+    reader.Expect("r A 0000 2000/").Answer("EN").Reply(0, std::string("0000\0EN", 7));
+    reader.Expect("-/").Answer("EN");
+    EXPECT_EQ(ReadOneCard(0, 2000, data), 0);
+    EXPECT_STREQ(data, "");
+    OmrGetError(code);
+    EXPECT_STREQ(code, "14");
+  }
+  // The same with data: the card is this read's, as the reader confirmed the
+  // end of the last one.
+  reader.Expect("R/").Reply(0, "R/");
+  reader.Expect("r A 0000 2000/").Answer("EN").Reply(0, std::string("0003XYZ\0EN", 10));
+  reader.Expect("-/").Reply(0, "-/");  // the end of this card is not confirmed
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 3);
+  EXPECT_STREQ(data, "XYZ");
+  // Now the reader may still hold "XYZ": an unconfirmed feed that brings data
+  // may bring that card again.
+  reader.Expect("R/").Reply(0, "R/");
+  reader.Expect("r A 0000 2000/").Answer("EN").Reply(0, std::string("0003XYZ\0EN", 10));
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 0);
+  OmrGetError(code);
+  EXPECT_STREQ(code, "14");
+  // A confirmed feed reads as always.
+  reader.Expect("R/").Answer("EN").Reply(0, "EN");
+  reader.Expect("r A 0000 2000/").Answer("EN").Reply(0, std::string("0003UVW\0EN", 10));
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 3);
+  EXPECT_STREQ(data, "UVW");
+  EXPECT_EQ(reader.StepsLeft(), 0u);
+}
+
+TEST_F(CallsTest, ReadOneCardWhoseBlockNeverCameFailsEvenWhenItsEndMarkDid) {
+  auto& reader = Use<ScriptedReader>();
+  char data[4096] = "untouched";
+  reader.Expect("R/").Answer("EN").Reply(0, "EN");
+  // The length field, then nothing for two reads of the data, then "EN".
+  reader.Expect("r A 0000 2000/").Answer("EN").Reply(0, "0005").Reply(2500, "EN");
+  reader.Expect("-/").Answer("EN");
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 0);
+  EXPECT_STREQ(data, "untouched");
+  // "-/" reset the record, but the failed read's code is still pending.
+  EXPECT_EQ(OmrG(data), 255);
+  EXPECT_STREQ(data, "14");
+  EXPECT_EQ(reader.StepsLeft(), 0u);
+}
+
 TEST_F(CallsTest, PassOneCardSetsTheTestPointThenPasses) {
   auto& reader = Use<ScriptedReader>();
   char data[16] = "untouched";

@@ -31,10 +31,7 @@ barcode::BarcodeLine LineOf(const OmrInfo& s) {
 
 std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& s) {
   s.Write("PR/");
-  if (!s.ReadExpected("PR/", kTimings.replyMs)) {
-    s.port->Purge();
-    return std::nullopt;
-  }
+  if (!s.ReadEcho("PR/", kTimings.replyMs)) return std::nullopt;
   s.ReadAnswer(kTimings.replyMs);  // two bytes the reader sends; not looked at
   std::array<std::uint8_t, 4> field{};
   const unsigned got = s.port->Read(field, kTimings.replyMs);
@@ -44,20 +41,21 @@ std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& s) {
   const int count = std::atoi(digits.c_str());
   if (count <= 0) return std::nullopt;
 
-  // Taken in pieces, each well within the reply time at line speed, so that
-  // a long waveform is not lost to one read's time-out. When fewer bytes
-  // than announced arrive, the read goes on with those that did: a waveform
-  // cut short still often holds the whole symbol, and the decoders judge it.
+  // Taken in pieces, each well within the reply time even from a reader
+  // that sends slower than line speed (up to 30 ms a byte), so that a long
+  // waveform is not lost to one read's time-out. A waveform cut short is no
+  // waveform: what is missing may be any part of the symbol, so the read
+  // fails as when none came.
   std::vector<std::uint8_t> samples(static_cast<std::size_t>(count));
   std::size_t have = 0;
-  constexpr std::size_t kPiece = 256;
+  constexpr std::size_t kPiece = 32;
   while (have < samples.size()) {
     const std::size_t want = std::min(kPiece, samples.size() - have);
     const unsigned n = s.port->Read(std::span(samples).subspan(have, want), kTimings.replyMs);
     have += n;
     if (n < want) break;
   }
-  samples.resize(have);
+  if (have < samples.size()) return std::nullopt;
   return samples;
 }
 

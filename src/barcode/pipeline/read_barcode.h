@@ -14,7 +14,8 @@ class OmrInfo;
 
 // "PR/": the echo, two bytes not looked at, a four-character count and the
 // sample bytes in the order they arrived. Nothing when the echo is wrong
-// (the port is then purged) or the count is not above 0.
+// (the line is then made clean), the count is not above 0, or fewer samples
+// than it announced came.
 std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& session);
 
 // The barcode text for the card just received: at most the barcode line's
