@@ -158,6 +158,7 @@ SoakTally& SoakTally::operator+=(const SoakTally& other) {
   untouched += other.untouched;
   untouchedExact += other.untouchedExact;
   faultsFired += other.faultsFired;
+  outcomes += other.outcomes;
   for (const auto& line : other.wrong) Keep(wrong, line);
   for (const auto& line : other.untouchedMisses) Keep(untouchedMisses, line);
   return *this;
@@ -200,6 +201,7 @@ SoakTally RunSoak(const SoakOptions& options) {
 
   SoakTally tally;
   bool online = connect();
+  for (const auto& fault : options.armedFirst) reader.AddFault(fault);
   std::vector<char> buffer(kCardBuffer);
   std::string previous = "none";
   for (std::size_t n = 0; n < options.cards && online; ++n) {
@@ -217,7 +219,7 @@ SoakTally RunSoak(const SoakOptions& options) {
     const int result = ReadOneCard(0, 2000, buffer.data());
     // A fault that found nothing to fire on must not carry over to the next
     // card; the soak arms each one for one card only.
-    reader.ClearFaults();
+    if (armed) reader.ClearFaults();
     const std::size_t fired = reader.Counters().faultsFired - firedBefore;
     const std::size_t fed = cards.fed.size() - fedBefore;
     const std::string text(buffer.data());
@@ -230,8 +232,10 @@ SoakTally RunSoak(const SoakOptions& options) {
                              std::to_string(fed) +
                              ", result " + std::to_string(result) + " \"" + Printable(text) + "\"";
     bool exact = false;
+    const std::size_t wrongBefore = tally.silentlyWrong;
     if (result <= 0 || result == 255) {
       ++tally.failed;
+      tally.outcomes += 'F';
     } else if (fed != 1) {
       ++tally.silentlyWrong;
       Keep(tally.wrong, what);
@@ -245,14 +249,17 @@ SoakTally RunSoak(const SoakOptions& options) {
           Laid(card.data, std::string(kBarcodeLength, '.'), afterFirstByte);
       if (text == expected && static_cast<std::size_t>(result) == expected.size()) {
         ++tally.exact;
+        tally.outcomes += 'E';
         exact = true;
       } else if (text == stops && static_cast<std::size_t>(result) == stops.size()) {
         ++tally.barcodeFailed;
+        tally.outcomes += 'B';
       } else {
         ++tally.silentlyWrong;
         Keep(tally.wrong, what + " expected \"" + Printable(expected) + "\"");
       }
     }
+    if (tally.silentlyWrong != wrongBefore) tally.outcomes += 'W';
     if (n >= options.traceFirst && n <= options.traceLast) {
       std::fprintf(stderr, "%s\n", what.c_str());
       // The samples the card's "PR/" brought, as they came, for a closer look.

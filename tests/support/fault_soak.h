@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "fault.h"
+
 namespace markwire::test {
 
 struct SoakOptions {
@@ -20,6 +22,9 @@ struct SoakOptions {
   bool pacing = false;
   // The share of cards before which one fault is armed.
   double faultShare = 0.5;
+  // Faults armed before the first card, each left armed until it fires (the
+  // random ones are armed for one card only).
+  std::vector<sim::Fault> armedFirst;
   // Cards (counted from 0) whose wire exchanges are printed on standard
   // error, to see what went wrong with one.
   std::size_t traceFirst = SIZE_MAX;
@@ -47,6 +52,9 @@ struct SoakTally {
   // exact (the first few of each): what was armed, what came back.
   std::vector<std::string> wrong;
   std::vector<std::string> untouchedMisses;
+  // Each card's outcome in order: 'E' exact, 'F' reported failed, 'B' the
+  // barcode failed, 'W' silently wrong.
+  std::string outcomes;
 
   SoakTally& operator+=(const SoakTally& other);
   std::string Summary() const;
