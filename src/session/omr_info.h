@@ -137,6 +137,7 @@ class OmrInfo {
 
  private:
   int FinalStatus(int exchangeResult);
+  void AwaitLateStatus();
   int DispatchAnnounced(const std::string& command);
   int RefuseBlock(std::string_view code);
   int WithBarcode(char* buffer, std::size_t dataBytes);

@@ -98,17 +98,7 @@ int OmrInfo::ExchangeCommand(std::string_view command) {
 // finished; the library waits for it a while and goes on without it.
 int OmrInfo::FinalStatus(int exchangeResult) {
   finalGarbled_ = false;
-  if (exchangeResult <= 0) {
-    // A garbled echo may still have been the reader's, late behind bytes
-    // that were not: then its final status is on its way too, and would
-    // meet the next command's echo (a card's travel takes longer than any
-    // pause in the bytes).
-    if (echoGarbled_ && port->IsValid()) {
-      std::array<std::uint8_t, 2> late{};
-      if (port->Read(late, kTimings.finalStatusMs) > 0) SettleLine();
-    }
-    return exchangeResult;
-  }
+  if (exchangeResult <= 0) return exchangeResult;
   const std::string answer = ReadAnswer(kTimings.finalStatusMs);
   if (IsStatusCode(answer)) {
     error.Set(answer);
@@ -120,6 +110,11 @@ int OmrInfo::FinalStatus(int exchangeResult) {
   finalGarbled_ = !answer.empty();
   if (finalGarbled_) SettleLine();
   return exchangeResult;
+}
+
+void OmrInfo::AwaitLateStatus() {
+  std::array<std::uint8_t, 2> late{};
+  if (port->IsValid() && port->Read(late, kTimings.finalStatusMs) > 0) SettleLine();
 }
 
 int OmrInfo::SendCommand(const char* command) {
@@ -154,6 +149,11 @@ int OmrInfo::SendCommand(const char* command) {
       return DispatchAnnounced(*copy);
     case 'R': {
       const int r = ExchangeCommand(*copy);
+      // A garbled echo may still have been the reader's, behind stray bytes:
+      // then it feeds a card and says so after the card's travel, far later
+      // than any pause in the bytes, and that final status would meet the
+      // next echo - the next "R/", which would feed and lose another card.
+      if (r == kFailed && echoGarbled_) AwaitLateStatus();
       clock_.SleepMs(kTimings.readPauseMs);
       const int fed = FinalStatus(r);
       // Only a final status that said nothing else confirms the feed.
