@@ -29,13 +29,15 @@ struct Optics {
   double spm, blur, noise, wide = 2.5, gap = 1.0, quiet = 10.0;
 };
 
+// `cut` elements are left off the symbol's end.
 std::vector<std::uint8_t> Render(int symbology, const std::string& text, const Optics& o,
-                                 std::uint64_t seed) {
+                                 std::uint64_t seed, std::size_t cut = 0) {
   sim::EncodeOptions encode;
   encode.wideRatio = o.wide;
   encode.gapModules = o.gap;
-  const auto widths = std::get<std::vector<double>>(
+  auto widths = std::get<std::vector<double>>(
       sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
+  widths.resize(widths.size() - cut);
   sim::OpticsOptions optics;
   optics.samplesPerModule = o.spm;
   optics.blurModules = o.blur;
@@ -115,6 +117,27 @@ TEST(Guard, WhatTheClassicDecoderMisreadsComesBackAsFullStopsOrTheTruth) {
       EXPECT_TRUE(guarded.text == c.text || guarded.text == stops)
           << "mode " << static_cast<int>(mode) << " " << guarded.text << ": "
           << guarded.explanation;
+    }
+  }
+}
+
+TEST(Guard, Code39WithoutItsStopCharacterIsNotReadAsTheCharactersBeforeIt) {
+  const BarcodeLine line{kCode39, 2, 1, 0, 9};
+  const Optics sharp{3.0, 0.3, 1.0};
+  ASSERT_EQ(Read(Render(kCode39, "ABCDEFGHI", sharp, 5), line, BarcodeMode::kClassic).text,
+            "ABCDEFGHI");
+  // "*", the nine characters, then another character where the stop belongs
+  // (its gap and the stop's nine elements left off). The classic decoder
+  // then tries the symbol backwards, which the guard refuses. (Characters
+  // drawn much like the stop, "X", "0" and " ", the second decoder still
+  // takes for it: it judges the data characters only.)
+  for (const char last : {'-', 'J'}) {
+    const auto bytes = Render(kCode39, std::string("ABCDEFGHI") + last, sharp, 5, 10);
+    EXPECT_NE(Read(bytes, line, BarcodeMode::kClassic).text, "ABCDEFGHI") << last;
+    for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder}) {
+      const auto result = Read(bytes, line, mode);
+      EXPECT_EQ(result.text, std::string(9, '.'))
+          << last << " mode " << static_cast<int>(mode) << ": " << result.explanation;
     }
   }
 }
