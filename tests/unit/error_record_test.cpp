@@ -1,36 +1,14 @@
-// The error record: codes, texts, and when a code counts as pending.
+// The error record's texts: the table applications show, and a defined text for
+// any other code.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
 #include "session/omr_error.h"
 
 namespace markwire {
 namespace {
-
-TEST(ErrorRecord, StartsWithoutErrorAndFetchingKeepsTheCode) {
-  OmrError e;
-  char code[OmrError::kCodeBufferSize];
-  char text[OmrError::kTextBufferSize];
-  e.CopyCode(code);
-  e.CopyText(text);
-  EXPECT_STREQ(code, "00");
-  EXPECT_STREQ(text, "Have no error");
-
-  e.Set("16");
-  EXPECT_TRUE(e.Pending());
-  e.CopyCode(code);
-  EXPECT_STREQ(code, "16");
-  EXPECT_FALSE(e.Pending());
-  // The text of the same code is still there after the code was fetched.
-  e.CopyText(text);
-  EXPECT_STREQ(text, "No sheet");
-  e.Reset();
-  EXPECT_EQ(e.Code(), "00");
-  EXPECT_FALSE(e.Pending());
-}
 
 TEST(ErrorRecord, EveryCodeHasTheTextApplicationsShowAndOthersADefinedOne) {
   // The interface's table, code 00 first.

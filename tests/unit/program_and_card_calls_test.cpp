@@ -103,17 +103,6 @@ TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
   EXPECT_LE(progress.size(), 101u);
   EXPECT_EQ(progress.back(), std::make_pair(309u, 309u));
   EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
-
-  // The extension hands the notifier's progress to the application.
-  std::pair<unsigned, unsigned> got;
-  OmrSetProgressHandler(
-      [](unsigned done, unsigned total, void* user) {
-        *static_cast<std::pair<unsigned, unsigned>*>(user) = {done, total};
-      },
-      &got);
-  App().Handlers().Progress(3, 4);
-  OmrSetProgressHandler(nullptr, nullptr);
-  EXPECT_EQ(got, std::make_pair(3u, 4u));
 }
 
 TEST_F(CallsTest, ProgramDownloadFailuresShowTheirMessage) {
