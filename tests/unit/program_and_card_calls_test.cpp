@@ -105,7 +105,7 @@ TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
   EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
 }
 
-TEST_F(CallsTest, ProgramDownloadFailuresShowTheirMessage) {
+TEST_F(CallsTest, ProgramDownloadFailsAtEachBrokenStepAndAwaitsTheConfirmation) {
   const std::string program = "0123456789";
   struct Case {
     const char* what;
