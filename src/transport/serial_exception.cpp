@@ -1,8 +1,6 @@
 #include "transport/serial_exception.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #ifdef _WIN32
@@ -45,20 +43,6 @@ CSerialException::CSerialException(unsigned code, std::string_view context)
 
 const char* CSerialException::what() const noexcept {
   return message_.empty() ? "serial port error" : message_.c_str();
-}
-
-bool CSerialException::GetErrorMessage(char* buffer, unsigned maxChars,
-                                       unsigned* helpContext) const {
-  if (helpContext != nullptr) *helpContext = 0;
-  if (buffer == nullptr || maxChars == 0) return false;
-  if (message_.empty()) {
-    buffer[0] = '\0';
-    return false;
-  }
-  const std::size_t n = std::min<std::size_t>(message_.size(), maxChars - 1);
-  std::memcpy(buffer, message_.data(), n);
-  buffer[n] = '\0';
-  return true;
 }
 
 unsigned LastSystemError() {

@@ -17,12 +17,6 @@ class CSerialException : public std::exception {
 
   const char* what() const noexcept override;
 
-  // Copies the error text into `buffer`, at most maxChars - 1 characters and
-  // a NUL. False (and an empty buffer, where there is room for the NUL) when
-  // there is no text to give. `helpContext`, when given, is set to 0: there is
-  // no help file behind these errors.
-  bool GetErrorMessage(char* buffer, unsigned maxChars, unsigned* helpContext = nullptr) const;
-
   // The system's error code: errno on POSIX, the Win32 error code on Windows.
   unsigned errorCode = 0;
 

@@ -28,17 +28,22 @@ echo "128 128 128 128" | "$mw" barcode decode --symbology code39 --length 4 >"$w
 [ $? -eq 3 ] && [ "$(cat "$work/out")" = "...." ] || fail "a flat waveform: $(cat "$work/out")"
 
 # A simulated reader on a link, then the tool against it as against hardware.
-"$mw" sim --link "$work/omr" --cards 1 --fault 'status:MO=07' >"$work/sim.out" 2>"$work/sim.err" &
+printf 'ABCDEFGH12\tMW2026XY\n' >"$work/cards"
+"$mw" sim --link "$work/omr" --cards-file "$work/cards" --fault 'status:MO=07' \
+  >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
 [ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
 grep -q '^/dev/pts/' "$work/sim.out" || fail "sim did not print its device"
 
-# One card as JSON, then the empty hopper: exit 1 with the reader's status.
-"$mw" read -d "$work/omr" --count 2 --json >"$work/read" 2>"$work/read.err"
+# One card as JSON, its barcode after the data's first byte ("T"), then the
+# empty hopper: exit 1 with the reader's status.
+printf 'L 044/ f 3 010 020 01 08/ T/\n' >"$work/t.fmt"
+"$mw" read -d "$work/omr" --format "$work/t.fmt" --count 2 --json >"$work/read" 2>"$work/read.err"
 status=$?
-[ "$status" -eq 1 ] || fail "read exited $status"
-head -1 "$work/read" | grep -q '"card":1,"data":"[0-9]\{8\}' || fail "read: $(cat "$work/read")"
+[ "$status" -eq 1 ] || fail "read exited $status: $(cat "$work/read.err")"
+head -1 "$work/read" | grep -q '^{"barcode":"MW2026XY","card":1,"data":"ABCDEFGH12",' ||
+  fail "read: $(cat "$work/read")"
 sed -n 2p "$work/read" | grep -q '"error":"16","result":0,"text":"No sheet"' ||
   fail "second card: $(cat "$work/read")"
 

@@ -66,28 +66,6 @@ TEST(PtyHost, ServesTheHandshakeAndADataBlockOverTheTerminal) {
   EXPECT_EQ(client.Exchange("r A 0000 0010/", 100, 300ms), "r A 0000 0010/EN0005ABCDE\0EN"s);
 }
 
-// The end of a program download is a quiet line, which only the host's timer
-// can notice: the confirmation must come without another byte from the client.
-TEST(PtyHost, ProgramDownloadIsEchoedByteForByteAndConfirmedAfterTheQuietTime) {
-  ReaderMachine machine;
-  PtyHost host(machine);
-  ASSERT_TRUE(host.Start()) << host.LastError();
-  Client client(host.DevicePath());
-  ASSERT_EQ(client.Exchange("ONLINE/", 9), "ONLINE/EN");
-  ASSERT_EQ(client.Exchange("A a.hex/", 10), "A a.hex/RD");
-  std::string program;
-  for (int i = 0; i < 300; ++i) program.push_back(static_cast<char>(i * 7));  // "/" and NUL too
-  for (std::size_t i = 0; i < program.size(); ++i) {
-    const std::string pair = program.substr(i, 1) + "/";
-    ASSERT_EQ(client.Exchange(pair, 2), pair) << i;
-  }
-  const auto start = Clock::now();
-  EXPECT_EQ(client.Exchange("", 3, 6s), "EN/");
-  EXPECT_GE(Clock::now() - start, 250ms);
-  EXPECT_EQ(machine.Program().bytes, program);
-  EXPECT_TRUE(machine.Program().confirmed);
-}
-
 TEST(PtyHost, HangUpReachesTheClientAndStopsTheHost) {
   ReaderConfig config;
   config.faults.push_back({Fault::Kind::HangUp, "X", "", -1});

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "barcode/pipeline/read_barcode.h"
+#include "barcode/symbols/symbol_tables.h"
 #include "barcode_encoder.h"
 #include "support/session_fixture.h"
 #include "waveform_model.h"
@@ -12,16 +13,38 @@
 namespace markwire::test {
 namespace {
 
-// The "PR/" reply carrying a rendered waveform, last sample first: the
-// library reverses the samples of a barcode line whose second number is not
-// the greater.
-std::string WaveformReply(sim::BarcodeKind kind, const std::string& text, bool reversed = true) {
-  const auto widths = std::get<std::vector<double>>(sim::EncodeBarcode(kind, text));
+// The "PR/" reply carrying the waveform of a symbol's widths, last sample
+// first: the library reverses the samples of a barcode line whose second
+// number is not the greater.
+std::string WaveformReply(const std::vector<double>& widths) {
   auto bytes = sim::RenderWaveform(widths, sim::OpticsOptions{});
-  if (reversed) std::reverse(bytes.begin(), bytes.end());
+  std::reverse(bytes.begin(), bytes.end());
   char count[8];
   std::snprintf(count, sizeof count, "%04zu", bytes.size());
   return "PR/EN" + std::string(count) + std::string(bytes.begin(), bytes.end());
+}
+
+std::string WaveformReply(sim::BarcodeKind kind, const std::string& text) {
+  return WaveformReply(std::get<std::vector<double>>(sim::EncodeBarcode(kind, text)));
+}
+
+// Code 128: Start C, the characters given, the check character, the stop.
+std::vector<double> Code128Widths(const std::vector<std::string>& characters) {
+  const auto widths = [](std::string_view symbol) {
+    for (const auto& row : barcode::SymbolRows(barcode::kCode128))
+      if (row.symbol == symbol) return std::string(row.pattern);
+    return std::string();
+  };
+  std::string modules = widths("STARTC");
+  int check = 105, weight = 1;
+  for (const auto& c : characters) {
+    modules += widths(c);
+    check += weight++ * std::stoi(c);
+  }
+  modules += widths(std::to_string(100 + check % 103).substr(1)) + widths("STOP");
+  std::vector<double> out;
+  for (const char m : modules) out.push_back(m - '0');
+  return out;
 }
 
 class BarcodeReadTest : public SessionTest {
@@ -67,6 +90,17 @@ TEST_F(BarcodeReadTest, BarcodeGoesInFrontOfTheDataOrAfterItsFirstByte) {
   ASSERT_EQ(session->SendCommand("r/"), 255);
   EXPECT_EQ(session->ReceiveBlock(buffer), 4);
   EXPECT_STREQ(buffer, "WXYZ");
+}
+
+TEST_F(BarcodeReadTest, ShortBarcodeAfterTheFirstByteEndsTheTextThere) {
+  OpenSession();
+  // Digit pairs from the first character on, no FNC1: the text behind the
+  // first four characters is one short of an odd length.
+  Format(barcode::kCode128, 9, true);
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(ReadCard(WaveformReply(Code128Widths({"31", "41", "59", "26", "53"}))), 12);
+  EXPECT_STREQ(buffer, "X59265343");
+  EXPECT_STREQ(buffer + 10, "YZ");
 }
 
 TEST_F(BarcodeReadTest, FailedReadsHandBackFullStopsAndOnlyCode128ReportsThem) {

@@ -174,25 +174,6 @@ TEST_F(SessionTest, ReadCommandsSetTheLimitsOfTheNextBlock) {
   EXPECT_EQ(session->ClassifyCommand("  ONLINE/"), 'O');
 }
 
-TEST_F(SessionTest, TestCommandsRecordTheirArguments) {
-  EXPECT_EQ(session->ClassifyCommand("I 1 001 01 010 48/"), 'I');
-  EXPECT_TRUE(session->pendingArea);
-  EXPECT_EQ(session->areaArgs, (std::array<int, 5>{1, 1, 1, 10, 48}));
-  EXPECT_EQ(session->readLimit, 47u * 9u);
-  EXPECT_EQ(session->ClassifyCommand("I 2 010 48 001 01/"), 'I');
-  EXPECT_EQ(session->readLimit, 47u * 9u);  // the magnitudes, either way round
-
-  EXPECT_EQ(session->ClassifyCommand("I 0 12 34/"), 'I');
-  EXPECT_TRUE(session->pendingSetTest);
-  EXPECT_EQ(session->setTestArgs, (std::array<int, 2>{12, 34}));
-  EXPECT_EQ(session->ClassifyCommand("I 5 07 08/"), 'I');
-  EXPECT_EQ(session->i5Args, (std::array<int, 2>{7, 8}));
-  EXPECT_EQ(session->ClassifyCommand("I 6 3/"), 'I');
-  EXPECT_EQ(session->i6Arg, 3);
-  EXPECT_EQ(session->ClassifyCommand("I/"), 'e');
-  EXPECT_EQ(session->ClassifyCommand("I 123456/"), OmrInfo::kUnclassifiable);
-}
-
 TEST(ExtractNumbers, CountsRunsStoresTheFirstAndRefusesLongOnes) {
   std::array<int, 2> n{-1, -1};
   EXPECT_EQ(ExtractNumbers("r A 0001 0200/", n, 5), 2);

@@ -61,13 +61,6 @@ TEST_F(SessionTest, SilentReaderFailsAfterFiveAttempts) {
   EXPECT_FALSE(session->LastOpenError().empty());
 }
 
-TEST_F(SessionTest, OpenOnAnOpenSessionSendsNothing) {
-  OpenSession();
-  const auto before = link->Events().size();
-  EXPECT_EQ(session->Open("another"), 255);
-  EXPECT_EQ(link->Events().size(), before);
-}
-
 TEST_F(SessionTest, DeviceThatCannotBeOpenedWritesNothing) {
   link->FailNextOpen("/dev/nothing: No such file or directory");
   EXPECT_EQ(session->Open("/dev/nothing"), 0);

@@ -13,13 +13,16 @@
 namespace markwire::test {
 namespace {
 
-// A reader taking a program: "A a.hex/" answered with its echo and "RD",
-// then every two-byte command echoed, "EN/" once `expected` bytes came. It
-// stops echoing after `echoLimit` bytes.
+// A reader taking a program: "A a.hex/" answered with its echo and `ready`,
+// then every two-byte command echoed (its byte and `echoEnd`), "EN/"
+// `confirmMs` after `expected` bytes came (never when negative). It stops
+// echoing after `echoLimit` bytes.
 class ProgramReader final : public sim::Peer {
  public:
-  ProgramReader(std::size_t expected, std::size_t echoLimit = SIZE_MAX, std::string ready = "RD")
-      : expected_(expected), echoLimit_(echoLimit), ready_(std::move(ready)) {}
+  explicit ProgramReader(std::size_t expected, std::size_t echoLimit = SIZE_MAX,
+                         std::string ready = "RD", std::int64_t confirmMs = 0, char echoEnd = '/')
+      : expected_(expected), echoLimit_(echoLimit), ready_(std::move(ready)),
+        confirmMs_(confirmMs), echoEnd_(echoEnd) {}
   void OnReceive(std::span<const std::uint8_t> bytes, std::int64_t now,
                  sim::PeerOutput& out) override {
     for (std::uint8_t b : bytes) {
@@ -35,8 +38,9 @@ class ProgramReader final : public sim::Peer {
       }
       if (pending_.size() < 2) continue;
       received_ += pending_[0];
-      if (received_.size() <= echoLimit_) out.Send(now, pending_);
-      if (received_.size() == expected_) out.Send(now, "EN/");
+      if (received_.size() <= echoLimit_) out.Send(now, std::string{pending_[0], echoEnd_});
+      if (received_.size() == expected_ && confirmMs_ >= 0)
+        out.Send(now + confirmMs_ * 1000, "EN/");
       pending_.clear();
     }
   }
@@ -45,6 +49,8 @@ class ProgramReader final : public sim::Peer {
  private:
   std::size_t expected_, echoLimit_;
   std::string ready_, pending_;
+  std::int64_t confirmMs_;
+  char echoEnd_;
   bool started_ = false;
 };
 
@@ -97,36 +103,34 @@ TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
   EXPECT_LE(progress.size(), 101u);
   EXPECT_EQ(progress.back(), std::make_pair(309u, 309u));
   EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
-
-  // The extension hands the notifier's progress to the application.
-  std::pair<unsigned, unsigned> got;
-  OmrSetProgressHandler(
-      [](unsigned done, unsigned total, void* user) {
-        *static_cast<std::pair<unsigned, unsigned>*>(user) = {done, total};
-      },
-      &got);
-  App().Handlers().Progress(3, 4);
-  OmrSetProgressHandler(nullptr, nullptr);
-  EXPECT_EQ(got, std::make_pair(3u, 4u));
 }
 
-TEST_F(CallsTest, ProgramDownloadFailuresShowTheirMessage) {
+TEST_F(CallsTest, ProgramDownloadFailsAtEachBrokenStepAndAwaitsTheConfirmation) {
   const std::string program = "0123456789";
   struct Case {
     const char* what;
     std::size_t echoLimit;
     std::string ready;
     std::string file;
+    char echoEnd = '/';
   } cases[] = {
       {"the reader stops echoing", 4, "RD", File(program)},
+      {"each byte echoed without its \"/\"", SIZE_MAX, "RD", File(program), '.'},
       {"no RD", SIZE_MAX, "NO", File(program)},
       {"no such file", SIZE_MAX, "RD", "/nonexistent.hex"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto& reader = Use<ProgramReader>(program.size(), c.echoLimit, c.ready);
+    auto& reader = Use<ProgramReader>(program.size(), c.echoLimit, c.ready, 0, c.echoEnd);
     EXPECT_EQ(SendProgramFile(*App().Session(), c.file), 0);
     EXPECT_LE(reader.received_.size(), 5u);
+  }
+  // The reader confirms the program up to 6 s after its last byte.
+  for (const std::int64_t confirmMs : {5900, -1}) {  // -1: never
+    Use<ProgramReader>(program.size(), SIZE_MAX, "RD", confirmMs);
+    const std::int64_t start = clock.NowUs();
+    EXPECT_EQ(SendProgramFile(*App().Session(), File(program)), confirmMs < 0 ? 0 : 255);
+    EXPECT_EQ(clock.NowUs() - start, (confirmMs < 0 ? 6000 : confirmMs) * 1000);
   }
   // A file larger than one piece of the streamed read arrives whole.
   std::string large(70'000, '\0');

@@ -134,6 +134,15 @@ TEST_F(ReadoutTest, ValueBlockHalvesAndCurve) {
   v.assign(200, -1);
   EXPECT_EQ(OmrGetValue('Z', v.data()), 96);
   EXPECT_EQ(v[0], -1);
+  // Refused at the acknowledgement: the reader's code is pending, and the
+  // values read before stay.
+  char code[8];
+  reader.Expect("I 4/").Answer("07");
+  EXPECT_EQ(OmrS("I 4/"), 255);
+  EXPECT_EQ(OmrG(code), 255);
+  EXPECT_STREQ(code, "07");
+  EXPECT_EQ(OmrGetValue('A', v.data()), 96);
+  EXPECT_EQ(v[47], 47);
 
   // Fewer than 96 values: "A" copies all of them, "B" the upper half; values
   // that did not arrive are 0.
@@ -150,6 +159,11 @@ TEST_F(ReadoutTest, ValueBlockHalvesAndCurve) {
   EXPECT_EQ(OmrS("I 6 3/"), 255);
   EXPECT_EQ(OmrGetCurve('x', v.data()), 5);
   EXPECT_EQ(v[4], 11);
+  reader.Expect("I 6 4/").Answer("05");
+  EXPECT_EQ(OmrS("I 6 4/"), 255);
+  EXPECT_EQ(OmrG(code), 255);
+  EXPECT_STREQ(code, "05");
+  EXPECT_EQ(OmrGetCurve('x', v.data()), 5);
 }
 
 }  // namespace
