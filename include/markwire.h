@@ -16,10 +16,18 @@
  * Buffers the library writes into:
  *   OmrGetError     3 bytes (two digits and a NUL)
  *   OmrGetErrorStr  49 bytes at most (the longest status text and a NUL)
- *   OmrG            one data block as text: at most 2049 characters and a
- *                   NUL, plus the barcode length when the card format reads a
- *                   barcode. A read command's limit ("r A 0001 0200/") bounds
- *                   it further to limit + 1 characters.
+ *   OmrG, ReadOneCard
+ *                   one data block as text: at most 2049 characters and a
+ *                   NUL (2050 bytes). A read command's limit
+ *                   ("r A 0001 0200/") bounds the data further to limit + 1
+ *                   characters.
+ *                   When the card format reads a barcode, its text (the
+ *                   format's length, 123 at most) goes in front of the data,
+ *                   or after the data's first byte: 2050 + length bytes.
+ *                   Pass an empty text (first byte NUL): in front, the
+ *                   barcode and the data are appended to the text the buffer
+ *                   holds, cut at the barcode length, so a buffer that holds
+ *                   text needs 2050 + 2 x length bytes.
  */
 #ifndef MARKWIRE_H
 #define MARKWIRE_H

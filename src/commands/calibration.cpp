@@ -14,7 +14,7 @@ namespace {
 int SendAndTakeStatus(const char* command) {
   const int r = OmrS(command);
   if (r > 0) return r;
-  char scratch[4096];
+  char scratch[4096] = "";
   OmrG(scratch);
   return r;
 }

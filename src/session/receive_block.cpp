@@ -5,6 +5,7 @@
 
 #include "barcode/pipeline/decode_samples.h"
 #include "barcode/pipeline/read_barcode.h"
+#include "session/card_layout.h"
 #include "platform/timings.h"
 #include "session/omr_info.h"
 
@@ -91,28 +92,11 @@ int OmrInfo::ReceiveBlock(char* buffer) {
   return fixed ? static_cast<int>(text) : reported;
 }
 
-// The card's barcode, read from the sensor waveform, goes in front of the
-// data, or after its first byte when the format says so. The caller's buffer
-// holds an empty text (first byte NUL) to get the barcode followed by the
-// data; a text already there is kept in front, up to the barcode length.
+// The card's barcode, read from the sensor waveform, laid out with its data.
 int OmrInfo::WithBarcode(char* buffer, std::size_t dataBytes) {
   const auto length = static_cast<std::size_t>(barcode::ClampedLength(barcodeParams[4]));
-  const std::string code = ReadBarcode(*this).substr(0, length);
-  const char* data = receiveBuffer.get();
-  if (buffer == nullptr) return static_cast<int>(length + dataBytes);
-  buffer[length] = '\0';
-  if (barcodeAfterFirstByte) {
-    buffer[0] = data[0];
-    // The barcode text's NUL stays when it is short: the text ends there.
-    std::memcpy(buffer + 1, code.c_str(), code.size() + (code.size() < length ? 1 : 0));
-    const std::size_t rest = dataBytes > 0 ? dataBytes - 1 : 0;
-    std::memcpy(buffer + 1 + length, data + (dataBytes > 0 ? 1 : 0), rest);
-    buffer[1 + length + rest] = '\0';
-    return static_cast<int>(length + std::max<std::size_t>(dataBytes, 1));
-  }
-  std::strcat(buffer, code.c_str());
-  std::strcat(buffer, data);
-  return static_cast<int>(length + dataBytes);
+  const std::string code = ReadBarcode(*this);
+  return LayOutCard(buffer, code, {receiveBuffer.get(), dataBytes}, length, barcodeAfterFirstByte);
 }
 
 // Refuses a block whose framing cannot be trusted: the rest of it is let
