@@ -3,7 +3,10 @@
 // before a share of the cards, every card judged against the cards the reader
 // fed. The unit tests run a short one of the same kind.
 //
-//   fault_soak [cards per seed] [first seed] [seeds] [pacing 0|1|both]
+//   fault_soak [cards per seed] [first seed] [seeds] [pacing 0|1|both] [pty]
+//
+// With "pty" the reader answers on a pseudo-terminal in real time, as it
+// does for the CLI's sim, and every wait of the protocol costs real time.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@ int main(int argc, char** argv) {
   const std::uint64_t first = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1;
   const std::uint64_t seeds = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 5;
   const std::string pacing = argc > 4 ? argv[4] : "both";
+  const bool pty = argc > 5 && std::string(argv[5]) == "pty";
   int status = 0;
   for (const bool paced : {false, true}) {
     if ((paced && pacing == "0") || (!paced && pacing == "1")) continue;
@@ -30,6 +34,7 @@ int main(int argc, char** argv) {
       options.seed = seed;
       options.cards = cards;
       options.pacing = paced;
+      options.pty = pty;
       if (const char* trace = std::getenv("SOAK_TRACE")) {
         // "first-last" cards of every seed
         options.traceFirst = std::strtoul(trace, nullptr, 10);

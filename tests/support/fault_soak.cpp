@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "commands/format_download.h"
 #include "markwire.h"
 #include "memory_link.h"
+#include "pty_host.h"
 #include "reader_machine.h"
 #include "session/app.h"
 #include "virtual_clock.h"
@@ -34,20 +36,36 @@ class QuietNotifier final : public Notifier {
   void Progress(unsigned, unsigned) override {}
 };
 
-// The generated answer sheets, with a record of every card the reader fed.
+// The generated answer sheets, with a record of the cards the reader fed.
+// The reader takes them on its own thread when it runs on a pty.
 class RecordedCards final : public sim::CardSource {
  public:
   explicit RecordedCards(std::uint64_t seed) : cards_(seed) {}
   std::optional<sim::Card> Next() override {
+    std::lock_guard lock(mutex_);
     auto card = cards_.Next();
-    if (card) fed.push_back(*card);
+    if (card) {
+      last_ = *card;
+      ++count_;
+    }
     return card;
   }
-  std::vector<sim::Card> fed;
+  std::size_t Count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+  sim::Card Last() const {
+    std::lock_guard lock(mutex_);
+    return last_;
+  }
 
  private:
+  mutable std::mutex mutex_;
   sim::GeneratedCards cards_;
+  sim::Card last_;
+  std::size_t count_ = 0;
 };
+
 
 // splitmix64, as the card generator: the same run on every platform.
 class Random {
@@ -147,6 +165,34 @@ void Keep(std::vector<std::string>& lines, std::string line) {
   if (lines.size() < kKeptLines) lines.push_back(std::move(line));
 }
 
+// The exchanges of one card, on standard error, and the samples its "PR/"
+// brought in a file, for a closer look at what went wrong with it.
+void PrintExchanges(const std::string& what, const sim::MemoryLink& link, std::size_t from,
+                    std::size_t card) {
+  std::fprintf(stderr, "%s\n", what.c_str());
+  std::string samples;
+  int sampleReads = -1;
+  for (std::size_t e = from; e < link.Events().size(); ++e) {
+    const auto& ev = link.Events()[e];
+    if (ev.kind == sim::MemoryLink::EventKind::Write) sampleReads = ev.bytes == "PR/" ? 0 : -1;
+    if (ev.kind == sim::MemoryLink::EventKind::Read && sampleReads >= 0 && sampleReads++ >= 3)
+      samples += ev.bytes;
+    static constexpr const char* kNames[] = {"open", "write", "read", "purge", "close"};
+    std::fprintf(stderr, "  %10.3f ms %-5s %s", static_cast<double>(ev.atUs) / 1000,
+                 kNames[static_cast<int>(ev.kind)], Printable(ev.bytes.substr(0, 60)).c_str());
+    if (ev.kind == sim::MemoryLink::EventKind::Read)
+      std::fprintf(stderr, "  (%zu of %u in %u ms)", ev.bytes.size(), ev.asked, ev.timeoutMs);
+    std::fprintf(stderr, "\n");
+  }
+  if (samples.empty()) return;
+  const std::string path = "soak_card_" + std::to_string(card) + ".samples";
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(samples.data(), 1, samples.size(), f);
+    std::fclose(f);
+    std::fprintf(stderr, "  samples written to %s\n", path.c_str());
+  }
+}
+
 }  // namespace
 
 SoakTally& SoakTally::operator+=(const SoakTally& other) {
@@ -182,21 +228,34 @@ SoakTally RunSoak(const SoakOptions& options) {
   const long symbology = 1 + static_cast<long>(options.seed % 3);
   const bool afterFirstByte = (options.seed / 3) % 2 == 1;
 
-  sim::VirtualClock clock;
-  QuietNotifier notifier;
   auto owned = std::make_unique<RecordedCards>(options.seed);
   RecordedCards& cards = *owned;
   sim::ReaderMachine reader(options.pacing ? sim::ReaderConfig::Realistic() : sim::ReaderConfig{},
                             std::move(owned));
-  auto ownedLink = std::make_unique<sim::MemoryLink>(clock, reader);
-  sim::MemoryLink& link = *ownedLink;
-  App().ReplaceSession(std::make_unique<OmrInfo>(std::move(ownedLink), clock, notifier));
+  // On virtual time the reader sits behind an in-memory line; on a pty it
+  // answers from its own thread, in real time, to the library's serial port.
+  sim::VirtualClock clock;
+  QuietNotifier notifier;
+  sim::MemoryLink* link = nullptr;
+  std::optional<sim::PtyHost> host;
+  if (options.pty) {
+    host.emplace(reader);
+    App().ReplaceSession(App().MakeDefaultSession());
+  } else {
+    auto ownedLink = std::make_unique<sim::MemoryLink>(clock, reader);
+    link = ownedLink.get();
+    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(ownedLink), clock, notifier));
+  }
 
   char format[96];
   std::snprintf(format, sizeof format, "L 044/F 001 08 000 10 01 1 ID/%sf %ld 010 020 01 %02ld/",
                 afterFirstByte ? "T/" : "", symbology, kBarcodeLength);
   const auto connect = [&] {
-    return OmrInitDevice("mem") == 255 && SendFormatText(*App().Session(), format) == 255;
+    // A reader that hung up is plugged in again, on a new terminal.
+    if (host && !host->Running() && !host->Start()) return false;
+    const std::string device = host ? host->DevicePath() : "mem";
+    return OmrInitDevice(device.c_str()) == 255 &&
+           SendFormatText(*App().Session(), format) == 255;
   };
 
   SoakTally tally;
@@ -210,10 +269,10 @@ SoakTally RunSoak(const SoakOptions& options) {
       armed = RandomFault(random);
       reader.AddFault(*armed);
     }
-    const std::size_t eventsBefore = link.Events().size();
+    const std::size_t eventsBefore = link ? link->Events().size() : 0;
     // Bytes still on their way from an earlier reply touch this card too.
-    const bool lineClear = link.PendingBytes() == 0;
-    const std::size_t fedBefore = cards.fed.size();
+    const bool lineClear = !link || link->PendingBytes() == 0;
+    const std::size_t fedBefore = cards.Count();
     const std::size_t firedBefore = reader.Counters().faultsFired;
     std::fill(buffer.begin(), buffer.end(), '\0');
     const int result = ReadOneCard(0, 2000, buffer.data());
@@ -221,7 +280,7 @@ SoakTally RunSoak(const SoakOptions& options) {
     // card; the soak arms each one for one card only.
     if (armed) reader.ClearFaults();
     const std::size_t fired = reader.Counters().faultsFired - firedBefore;
-    const std::size_t fed = cards.fed.size() - fedBefore;
+    const std::size_t fed = cards.Count() - fedBefore;
     const std::string text(buffer.data());
 
     ++tally.cards;
@@ -229,24 +288,23 @@ SoakTally RunSoak(const SoakOptions& options) {
     const std::string what = "card " + std::to_string(n) + " fault " +
                              (armed ? sim::FormatFault(*armed) : std::string("none")) +
                              (fired ? " (fired)" : "") + " after " + previous + ", fed " +
-                             std::to_string(fed) +
-                             ", result " + std::to_string(result) + " \"" + Printable(text) + "\"";
+                             std::to_string(fed) + ", result " + std::to_string(result) + " \"" +
+                             Printable(text) + "\"";
     bool exact = false;
-    const std::size_t wrongBefore = tally.silentlyWrong;
     if (result <= 0 || result == 255) {
       ++tally.failed;
       tally.outcomes += 'F';
     } else if (fed != 1) {
       ++tally.silentlyWrong;
+      tally.outcomes += 'W';
       Keep(tally.wrong, what);
     } else {
-      const sim::Card& card = cards.fed.back();
+      const sim::Card card = cards.Last();
       const std::string expected =
           Laid(card.data,
                sim::FitBarcodeText(sim::KindOfLine(symbology), card.barcode, kBarcodeLength),
                afterFirstByte);
-      const std::string stops =
-          Laid(card.data, std::string(kBarcodeLength, '.'), afterFirstByte);
+      const std::string stops = Laid(card.data, std::string(kBarcodeLength, '.'), afterFirstByte);
       if (text == expected && static_cast<std::size_t>(result) == expected.size()) {
         ++tally.exact;
         tally.outcomes += 'E';
@@ -256,36 +314,12 @@ SoakTally RunSoak(const SoakOptions& options) {
         tally.outcomes += 'B';
       } else {
         ++tally.silentlyWrong;
+        tally.outcomes += 'W';
         Keep(tally.wrong, what + " expected \"" + Printable(expected) + "\"");
       }
     }
-    if (tally.silentlyWrong != wrongBefore) tally.outcomes += 'W';
-    if (n >= options.traceFirst && n <= options.traceLast) {
-      std::fprintf(stderr, "%s\n", what.c_str());
-      // The samples the card's "PR/" brought, as they came, for a closer look.
-      std::string samples;
-      int sampleReads = -1;
-      for (std::size_t e = eventsBefore; e < link.Events().size(); ++e) {
-        const auto& ev = link.Events()[e];
-        if (ev.kind == sim::MemoryLink::EventKind::Write) sampleReads = ev.bytes == "PR/" ? 0 : -1;
-        if (ev.kind == sim::MemoryLink::EventKind::Read && sampleReads >= 0 && sampleReads++ >= 3)
-          samples += ev.bytes;
-        static constexpr const char* kNames[] = {"open", "write", "read", "purge", "close"};
-        std::fprintf(stderr, "  %10.3f ms %-5s %s", static_cast<double>(ev.atUs) / 1000,
-                     kNames[static_cast<int>(ev.kind)], Printable(ev.bytes.substr(0, 60)).c_str());
-        if (ev.kind == sim::MemoryLink::EventKind::Read)
-          std::fprintf(stderr, "  (%zu of %u in %u ms)", ev.bytes.size(), ev.asked, ev.timeoutMs);
-        std::fprintf(stderr, "\n");
-      }
-      if (!samples.empty()) {
-        const std::string path = "soak_card_" + std::to_string(n) + ".samples";
-        if (FILE* f = std::fopen(path.c_str(), "wb")) {
-          std::fwrite(samples.data(), 1, samples.size(), f);
-          std::fclose(f);
-          std::fprintf(stderr, "  samples written to %s\n", path.c_str());
-        }
-      }
-    }
+    if (link && n >= options.traceFirst && n <= options.traceLast)
+      PrintExchanges(what, *link, eventsBefore, n);
     if (fired == 0 && lineClear) {
       ++tally.untouched;
       if (exact) {
@@ -294,8 +328,10 @@ SoakTally RunSoak(const SoakOptions& options) {
         Keep(tally.untouchedMisses, what);
       }
     }
-    // A reader that hung up is plugged in again, as an operator would.
-    if (!App().Session()->port->IsValid()) online = connect();
+    if (!App().Session()->port->IsValid()) {
+      if (host) host->Stop();
+      online = connect();
+    }
     previous = armed ? sim::FormatFault(*armed) + (fired ? "" : " (not fired)") : "none";
   }
   App().ReplaceSession(App().MakeDefaultSession());

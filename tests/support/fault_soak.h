@@ -20,6 +20,9 @@ struct SoakOptions {
   // A real reader's pace (38400 baud, answer and card delays), or replies at
   // once.
   bool pacing = false;
+  // The reader on a pseudo-terminal, in real time, against the library's
+  // serial port; otherwise behind an in-memory line on virtual time.
+  bool pty = false;
   // The share of cards before which one fault is armed.
   double faultShare = 0.5;
   // Faults armed before the first card, each left armed until it fires (the
