@@ -45,6 +45,7 @@ int OmrInfo::Open(const std::string& device) {
   // hand-shake runs again so that an application can recover by re-opening.
   if (isOpen && port->IsValid()) return kDone;
   isOpen = false;
+  lineBusy_ = false;  // a line opened again starts afresh
   lastOpenError_.clear();
   if (!port->Open(device, kReaderLine)) {
     lastOpenError_ = port->LastError();
