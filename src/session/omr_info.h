@@ -15,7 +15,6 @@
 #include "barcode/symbols/symbol_tables.h"
 #include "platform/clock.h"
 #include "platform/notifier.h"
-#include "platform/timings.h"
 #include "session/omr_error.h"
 #include "transport/port_link.h"
 
@@ -34,12 +33,6 @@ class OmrInfo {
   // the reader sends past an announced length and a NUL.
   static constexpr std::size_t kMaxBlock = 2048;
   static constexpr std::size_t kReceiveBufferSize = kMaxBlock + 2;
-
-  // The most bytes of an earlier reply that may come before an echo and
-  // still let the echo be taken: a late status or a few stray bytes. More
-  // than that is a stream (the rest of a block or a waveform), in which an
-  // echo could be found by chance; it is let pass instead.
-  static constexpr std::size_t kLongestStray = 16;
 
   // Key that ClassifyCommand returns for a command it cannot classify because
   // one of its numbers is longer than five digits.
@@ -69,11 +62,11 @@ class OmrInfo {
 
   // Line helpers for the command families.
   // Reads as many bytes as `expected` has within `timeoutMs` and compares
-  // them with it: true when they match, or when the echo follows directly
-  // on stray bytes (at most kLongestStray of them). When it does not, the
-  // line is made clean again before it returns - settled when some bytes
-  // came (the rest of what they belong to may still be on its way), purged
-  // at once when nothing came at all.
+  // them with it: true when they match. When they do not, the line is made
+  // clean again before it returns - settled when some bytes came (the rest
+  // of what they belong to may still be on its way), purged at once when
+  // nothing came at all. An echo is never looked for behind stray bytes: it
+  // could be a late echo of an earlier, identical command.
   bool ReadEcho(std::string_view expected, unsigned timeoutMs);
   // After anything unexpected on the line, waits until it has been quiet for
   // the inter-byte gap (bounded by the settle time), then purges. False when

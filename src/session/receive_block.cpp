@@ -5,8 +5,8 @@
 
 #include "barcode/pipeline/decode_samples.h"
 #include "barcode/pipeline/read_barcode.h"
-#include "session/card_layout.h"
 #include "platform/timings.h"
+#include "session/card_layout.h"
 #include "session/omr_info.h"
 
 namespace markwire {
@@ -100,8 +100,9 @@ int OmrInfo::WithBarcode(char* buffer, std::size_t dataBytes) {
 }
 
 // Refuses a block whose framing cannot be trusted: the rest of it is let
-// pass (bounded by the longest block a length field can announce) so that it
-// cannot be taken for the next reply, and the code is left pending.
+// pass (the settle time covers the longest block a length field can
+// announce at line speed) so that it cannot be taken for the next reply, and
+// the code is left pending.
 int OmrInfo::RefuseBlock(std::string_view code) {
   SettleLine();
   error.Set(code);
