@@ -46,6 +46,7 @@ int OmrInfo::Open(const std::string& device) {
   if (isOpen && port->IsValid()) return kDone;
   isOpen = false;
   lineBusy_ = false;  // a line opened again starts afresh
+  quietMs_ = kTimings.interByteGapMs;
   lastOpenError_.clear();
   if (!port->Open(device, kReaderLine)) {
     lastOpenError_ = port->LastError();
@@ -80,7 +81,10 @@ bool OmrInfo::ReadEcho(std::string_view expected, unsigned timeoutMs) {
   std::string got(expected.size(), '\0');
   const unsigned n = port->Read({reinterpret_cast<std::uint8_t*>(got.data()), got.size()}, timeoutMs);
   echoGarbled_ = false;
-  if (n == expected.size() && got == expected) return true;
+  if (n == expected.size() && got == expected) {
+    quietMs_ = kTimings.interByteGapMs;  // the line speaks the protocol again
+    return true;
+  }
   if (n == 0) {
     port->Purge();
     return false;
@@ -101,22 +105,27 @@ bool OmrInfo::SettleLine() {
     if (leftUs <= 0) break;
     const auto left = static_cast<unsigned>((leftUs + 999) / 1000);
     // One byte first: a read that ends on its time-out drops what it took,
-    // so only a read of one byte tells a quiet gap from a slow trickle.
-    const unsigned wait = std::min(kTimings.interByteGapMs, left);
+    // so only a read of one byte tells a quiet line from a slow trickle.
+    const unsigned wait = std::min(quietMs_, left);
     if (port->Read(first, wait) == 0) {
-      quiet = wait == kTimings.interByteGapMs;
+      quiet = wait == quietMs_;
       break;
     }
     // The line is busy: take what follows in pieces. A piece cut short means
-    // the line has now been quiet for the gap.
+    // the line has now been quiet for the inter-byte gap, which is enough
+    // unless the line has been seen to trickle slower than that.
     const unsigned n = port->Read(rest, left);
-    if (n > 0 && n < rest.size()) {
+    if (n > 0 && n < rest.size() && quietMs_ <= kTimings.interByteGapMs) {
       quiet = true;
       break;
     }
   }
   port->Purge();
   lineBusy_ = !quiet;
+  // A line that needs settling again before it has spoken the protocol
+  // (a right echo) may be trickling bytes slower than the gap, each pause
+  // looking like the end: the next settling waits twice as long for quiet.
+  quietMs_ = std::min(quietMs_ * 2, kTimings.replyMs);
   return quiet;
 }
 

@@ -141,6 +141,7 @@ class OmrInfo {
   std::string lastOpenError_;
   std::size_t lastBlockBytes_ = 0;
   bool lineBusy_ = false;       // the last settling ended before the line fell quiet
+  unsigned quietMs_ = 100;      // how long the next settling waits for quiet
   bool echoGarbled_ = false;    // the last echo read brought bytes, not the echo
   bool finalGarbled_ = false;   // the last final status was neither "EN" nor a status
   bool feedConfirmed_ = false;  // the last "R/" was answered with "EN", nothing else

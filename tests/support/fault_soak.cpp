@@ -272,6 +272,11 @@ SoakTally RunSoak(const SoakOptions& options) {
     const std::size_t eventsBefore = link ? link->Events().size() : 0;
     // Bytes still on their way from an earlier reply touch this card too.
     const bool lineClear = !link || link->PendingBytes() == 0;
+    const bool tracing = n >= options.traceFirst && n <= options.traceLast;
+    // On a pty the library's own wire trace shows the exchanges.
+    if (host && tracing)
+      OmrSetTraceHandler([](const char* line, void*) { std::fprintf(stderr, "  %s\n", line); },
+                         nullptr);
     const std::size_t fedBefore = cards.Count();
     const std::size_t firedBefore = reader.Counters().faultsFired;
     std::fill(buffer.begin(), buffer.end(), '\0');
@@ -318,8 +323,11 @@ SoakTally RunSoak(const SoakOptions& options) {
         Keep(tally.wrong, what + " expected \"" + Printable(expected) + "\"");
       }
     }
-    if (link && n >= options.traceFirst && n <= options.traceLast)
-      PrintExchanges(what, *link, eventsBefore, n);
+    if (host && tracing) {
+      OmrSetTraceHandler(nullptr, nullptr);
+      std::fprintf(stderr, "%s\n", what.c_str());
+    }
+    if (link && tracing) PrintExchanges(what, *link, eventsBefore, n);
     if (fired == 0 && lineClear) {
       ++tally.untouched;
       if (exact) {

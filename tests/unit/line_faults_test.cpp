@@ -1,6 +1,7 @@
 // A line that misbehaves: whatever comes late, or where nothing was due, is
 // let pass before the next command, so that it cannot become that command's
 // answer.
+#include <algorithm>
 #include <cstring>
 
 #include "support/session_fixture.h"
@@ -69,6 +70,23 @@ TEST_F(LineFaultTest, CommandIsNotSentIntoALineThatDoesNotFallQuiet) {
   EXPECT_EQ(WritesSinceOpen(), std::vector<std::string>{"MO 1/"});
   // Once the stream has ended the line is quiet again and commands go out.
   clock.SleepMs(6000);
+  ExpectCleanExchange();
+}
+
+TEST_F(LineFaultTest, LineTricklingSlowerThanTheGapIsNotTakenForQuiet) {
+  OpenSession();
+  // A byte every 150 ms for 20 s: each pause looks like the end of a reply.
+  auto& step = reader.Expect("MO 1/").Answer("EN").Reply(0, "EN");
+  for (int i = 0; i < 134; ++i) step.Reply(10 + i * 150, "D");
+  EXPECT_EQ(session->SendCommand("MO 1/"), 255);
+  clock.SleepMs(20);
+  // The first "R/" still goes out into it; once the line has needed
+  // settling twice without a right echo between, no other does.
+  reader.Expect("R/");
+  while (ElapsedMs() < 16'000) EXPECT_EQ(session->SendCommand("R/"), 0);
+  const auto writes = WritesSinceOpen();
+  EXPECT_EQ(std::count(writes.begin(), writes.end(), "R/"), 1);
+  clock.SleepMs(5000);
   ExpectCleanExchange();
 }
 
