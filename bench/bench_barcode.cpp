@@ -14,6 +14,8 @@
 //                                    valgrind --tool=callgrind); CASE is the
 //                                    case's name as listed by --list
 //   bench_barcode --list
+//   bench_barcode --work             per case, the work the second decoder
+//                                    spends on it, in its budget's units
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "barcode/pipeline/decode_samples.h"
+#include "barcode/synthesis/synthesis.h"
 #include "barcode_encoder.h"
 #include "waveform_model.h"
 
@@ -37,7 +40,7 @@ enum class Shape { kSymbol, kNoise, kFlat, kSquare };
 struct Case {
   std::string name;
   int symbology;
-  int length;  // the format's barcode length
+  int length;        // the format's barcode length
   std::string text;  // the symbol's text (kSymbol)
   Shape shape = Shape::kSymbol;
   double samples = 1000;  // about this many samples in all
@@ -53,7 +56,7 @@ std::string Digits(int n, std::uint64_t seed) {
 }
 
 std::string Code39Text(int n, std::uint64_t seed) {
-  static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
+  static const char kChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ. $/+%";  // "-" reads "_"
   std::mt19937_64 rng(seed);
   std::string text;
   for (int i = 0; i < n; ++i) text += kChars[rng() % (sizeof kChars - 1)];
@@ -71,23 +74,23 @@ const std::vector<Case>& Cases() {
                      {"25", barcode::kInterleaved2of5, "20261205"},
                      {"128", barcode::kCode128, "20261205"}};
     for (const auto& s : shortOnes) {
-      c.push_back({std::string("sharp_") + s.tag + "_8_1k", s.symbology, 8, s.text,
-                   Shape::kSymbol, 1000, 0.3, 0});
+      c.push_back({std::string("sharp_") + s.tag + "_8_1k", s.symbology, 8, s.text, Shape::kSymbol,
+                   1000, 0.3, 0});
       c.push_back({std::string("blurred_") + s.tag + "_8_1k", s.symbology, 8, s.text,
                    Shape::kSymbol, 1000, 0.8, 4});
     }
     c.push_back({"sharp_39_40_3.75k", barcode::kCode39, 40, Code39Text(40, 40), Shape::kSymbol,
                  3754, 0.3, 2});
-    c.push_back({"blurred_39_40_3.75k", barcode::kCode39, 40, Code39Text(40, 40),
-                 Shape::kSymbol, 3754, 0.8, 4});
-    c.push_back({"sharp_25_122_3k", barcode::kInterleaved2of5, 122, Digits(122, 25),
-                 Shape::kSymbol, 3000, 0.3, 2});
+    c.push_back({"blurred_39_40_3.75k", barcode::kCode39, 40, Code39Text(40, 40), Shape::kSymbol,
+                 3754, 0.8, 4});
+    c.push_back({"sharp_25_122_3k", barcode::kInterleaved2of5, 122, Digits(122, 25), Shape::kSymbol,
+                 3000, 0.3, 2});
     c.push_back({"blurred_25_122_3k", barcode::kInterleaved2of5, 122, Digits(122, 25),
                  Shape::kSymbol, 3000, 0.8, 4});
-    c.push_back({"sharp_128_122_2.2k", barcode::kCode128, 122, Digits(122, 128),
-                 Shape::kSymbol, 2200, 0.3, 2});
-    c.push_back({"blurred_128_122_2.2k", barcode::kCode128, 122, Digits(122, 128),
-                 Shape::kSymbol, 2200, 0.8, 4});
+    c.push_back({"sharp_128_122_2.2k", barcode::kCode128, 122, Digits(122, 128), Shape::kSymbol,
+                 2200, 0.3, 2});
+    c.push_back({"blurred_128_122_2.2k", barcode::kCode128, 122, Digits(122, 128), Shape::kSymbol,
+                 2200, 0.8, 4});
     for (const int symbology : {barcode::kCode39, barcode::kInterleaved2of5, barcode::kCode128}) {
       const std::string tag = symbology == barcode::kCode39            ? "39"
                               : symbology == barcode::kInterleaved2of5 ? "25"
@@ -109,9 +112,15 @@ std::vector<std::uint8_t> Waveform(const Case& c) {
     std::mt19937_64 rng(9999);
     for (std::size_t i = 0; i < w.size(); ++i) {
       switch (c.shape) {
-        case Shape::kNoise: w[i] = static_cast<std::uint8_t>(rng() % 256); break;
-        case Shape::kFlat: w[i] = 200; break;
-        default: w[i] = static_cast<std::uint8_t>((i / 7) % 2 ? 210 : 40); break;
+        case Shape::kNoise:
+          w[i] = static_cast<std::uint8_t>(rng() % 256);
+          break;
+        case Shape::kFlat:
+          w[i] = 200;
+          break;
+        default:
+          w[i] = static_cast<std::uint8_t>((i / 7) % 2 ? 210 : 40);
+          break;
       }
     }
     return w;
@@ -132,8 +141,8 @@ std::string Decode(const std::vector<std::uint8_t>& bytes, const Case& c, int mo
   const barcode::BarcodeLine line{c.symbology, 2, 1, 0, c.length};
   barcode::SymbolTables tables;
   barcode::IgnoredReadEvents events;
-  return barcode::DecodeSamples(barcode::SamplesInReadingOrder(bytes, line), line, tables,
-                                events, static_cast<barcode::BarcodeMode>(mode))
+  return barcode::DecodeSamples(barcode::SamplesInReadingOrder(bytes, line), line, tables, events,
+                                static_cast<barcode::BarcodeMode>(mode))
       .text;
 }
 
@@ -147,22 +156,20 @@ void BM_Decode(benchmark::State& state) {
     benchmark::DoNotOptimize(decoded);
   }
   state.counters["samples"] = static_cast<double>(bytes.size());
-  state.SetLabel(c.name + (c.shape != Shape::kSymbol ? (decoded.find_first_not_of('.') ==
-                                                                std::string::npos
-                                                            ? ": refused"
-                                                            : ": TEXT " + decoded)
-                           : decoded == c.text ? ": decoded"
-                           : decoded.find_first_not_of('.') == std::string::npos
-                               ? ": not decoded"
-                               : ": MISREAD " + decoded));
+  state.SetLabel(c.name +
+                 (c.shape != Shape::kSymbol
+                      ? (decoded.find_first_not_of('.') == std::string::npos ? ": refused"
+                                                                             : ": TEXT " + decoded)
+                  : decoded == c.text                                   ? ": decoded"
+                  : decoded.find_first_not_of('.') == std::string::npos ? ": not decoded"
+                                                                        : ": MISREAD " + decoded));
 }
 
 void Register() {
   for (std::size_t i = 0; i < Cases().size(); ++i)
     for (int mode = 0; mode < 3; ++mode)
-      benchmark::RegisterBenchmark(("Decode/" + Cases()[i].name + "/mode:" + std::to_string(mode))
-                                       .c_str(),
-                                   BM_Decode)
+      benchmark::RegisterBenchmark(
+          ("Decode/" + Cases()[i].name + "/mode:" + std::to_string(mode)).c_str(), BM_Decode)
           ->Args({static_cast<long>(i), mode})
           ->Unit(benchmark::kMillisecond);
 }
@@ -185,8 +192,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-34s %10s %10s %10s %9s %9s %8s\n", "case (cpu time)", "mode 0 ms",
-                "mode 1 ms", "mode 2 ms", "1 / 0", "2 / 0", "2 ms/ks");
+    std::printf("\n%-34s %10s %10s %10s %9s %9s %8s\n", "case (cpu time)", "mode 0 ms", "mode 1 ms",
+                "mode 2 ms", "1 / 0", "2 / 0", "2 ms/ks");
     for (const Case& c : Cases()) {
       const auto it = times_.find("Decode/" + c.name);
       if (it == times_.end()) continue;
@@ -208,6 +215,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string_view(argv[1]) == "--list") {
     for (const Case& c : Cases()) std::printf("%s\n", c.name.c_str());
+    return 0;
+  }
+  if (argc >= 2 && std::string_view(argv[1]) == "--work") {
+    for (const Case& c : Cases()) {
+      const barcode::BarcodeLine line{c.symbology, 2, 1, 0, c.length};
+      const auto samples = barcode::SamplesInReadingOrder(Waveform(c), line);
+      const barcode::synthesis::SymbolReader reader(samples, c.symbology,
+                                                    barcode::ExpectedCount(line));
+      const auto verdict = reader.Decode();
+      std::printf("%-24s %9ld %s\n", c.name.c_str(), reader.WorkSpent(),
+                  verdict.accepted ? "accepted"
+                  : verdict.gaveUp ? "gave up"
+                                   : "refused");
+    }
     return 0;
   }
   if (argc == 4 && std::string_view(argv[1]) == "--once") {
