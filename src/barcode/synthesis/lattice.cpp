@@ -1,7 +1,6 @@
 #include "barcode/synthesis/lattice.h"
 
 #include <algorithm>
-#include <map>
 
 namespace markwire::barcode::synthesis::detail {
 
@@ -23,24 +22,35 @@ Lattice BuildLattice(const SymbolLayout& layout) {
     for (const auto& [a, b] : glyph.bars) bars.emplace_back(index(a), index(b));
   }
   const std::size_t edges = lattice.edges.size();
+  const std::size_t columns = 2 * edges;
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> pairIndex;
+  std::vector<double> signs(columns);
   for (int spread = 0; spread < 2; ++spread) {
-    std::map<std::pair<std::size_t, std::size_t>, std::size_t> pairIndex;
+    pairIndex.assign(columns * columns, kNone);
+    lattice.terms[spread].reserve(lattice.bars.size());
     for (const auto& bars : lattice.bars) {
-      std::map<std::size_t, double> signs;
+      // The glyph's columns in order, with their signs.
+      std::fill(signs.begin(), signs.end(), 0.0);
       for (const auto& [a, b] : bars) {
         signs[a] += 1;
         signs[spread ? edges + b : b] -= 1;
       }
       Lattice::Terms& terms = lattice.terms[spread].emplace_back();
-      for (const auto& [column, sign] : signs)
-        if (sign != 0) terms.columns.emplace_back(column, sign);
+      terms.columns.reserve(2 * bars.size());
+      for (std::size_t column = 0; column < columns; ++column)
+        if (signs[column] != 0) terms.columns.emplace_back(column, signs[column]);
+      terms.products.reserve(terms.columns.size() * (terms.columns.size() + 1) / 2);
       for (std::size_t i = 0; i < terms.columns.size(); ++i) {
         for (std::size_t j = i; j < terms.columns.size(); ++j) {
-          const std::pair key{terms.columns[i].first, terms.columns[j].first};
-          const auto [it, added] = pairIndex.try_emplace(key, lattice.pairs[spread].size());
-          if (added) lattice.pairs[spread].push_back(key);
+          const std::size_t c = terms.columns[i].first, d = terms.columns[j].first;
+          std::size_t& pair = pairIndex[c * columns + d];
+          if (pair == kNone) {
+            pair = lattice.pairs[spread].size();
+            lattice.pairs[spread].emplace_back(c, d);
+          }
           terms.products.emplace_back(
-              it->second, terms.columns[i].second * terms.columns[j].second * (i == j ? 1 : 2));
+              pair, terms.columns[i].second * terms.columns[j].second * (i == j ? 1 : 2));
         }
       }
     }
