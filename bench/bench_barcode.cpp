@@ -16,10 +16,18 @@
 //   bench_barcode --list
 //   bench_barcode --work             per case, the work the second decoder
 //                                    spends on it, in its budget's units
+//   bench_barcode --hostile N SEED   N random hostile waveforms (noise, square
+//                                    and sine waves, random bars, symbol-like
+//                                    patterns; up to 9,999 samples, any
+//                                    symbology and length) read in mode 2;
+//                                    prints the five slowest (CPU time)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <random>
 #include <string>
@@ -210,9 +218,78 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::map<int, double>> times_;
 };
 
+double CpuMs() {
+  return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// Waveforms that look like anything but a barcode of the format's length.
+void Hostile(int count, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  struct Slow {
+    double ms;
+    std::string what;
+  };
+  std::vector<Slow> slow;
+  const int lengths[] = {1, 2, 8, 20, 40, 61, 122, 123};
+  for (int t = 0; t < count; ++t) {
+    const int shape = static_cast<int>(rng() % 6);
+    const std::size_t size = rng() % 3 == 0 ? 1000 + rng() % 9000 : 9999;
+    const int period = 2 + static_cast<int>(rng() % 30);
+    const double frequency = 0.001 + static_cast<double>(rng() % 1000) / 1000.0 * 0.3;
+    std::vector<std::uint8_t> w(size);
+    int left = 0;
+    bool dark = false;
+    for (std::size_t i = 0; i < size; ++i) {
+      if (left-- <= 0) {
+        left = static_cast<int>(rng() % static_cast<std::uint64_t>(period));
+        dark = !dark;
+      }
+      const bool inside = i > size / 10 && i < 9 * size / 10;
+      switch (shape) {
+        case 0:
+          w[i] = static_cast<std::uint8_t>(rng() % 256);
+          break;
+        case 1:
+          w[i] = (i / static_cast<std::size_t>(period)) % 2 ? 210 : 40;
+          break;
+        case 2:
+          w[i] =
+              static_cast<std::uint8_t>(128 + 100 * std::sin(static_cast<double>(i) * frequency));
+          break;
+        case 3:
+          w[i] = static_cast<std::uint8_t>(dark ? 40 + rng() % 10 : 210 - rng() % 10);
+          break;
+        case 4:
+          w[i] = inside && dark ? 40 : 210;
+          break;
+        default:
+          w[i] = inside && (i / static_cast<std::size_t>(period)) % 2 ? 60 : 200;
+          break;
+      }
+    }
+    const int symbology = 1 + static_cast<int>(rng() % 3);
+    const Case c{"", symbology, lengths[rng() % 8], "", Shape::kNoise, static_cast<double>(size)};
+    const double start = CpuMs();
+    const std::string text = Decode(w, c, 2);
+    const double ms = CpuMs() - start;
+    char line[160];
+    std::snprintf(line, sizeof line, "#%d shape %d, %zu samples, symbology %d, length %d: %s", t,
+                  shape, size, symbology, c.length,
+                  text.find_first_not_of('.') == std::string::npos ? "refused" : text.c_str());
+    slow.push_back({ms, line});
+  }
+  std::sort(slow.begin(), slow.end(), [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+  for (std::size_t i = 0; i < 5 && i < slow.size(); ++i)
+    std::printf("%6.1f ms  %s\n", slow[i].ms, slow[i].what.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string_view(argv[1]) == "--hostile") {
+    Hostile(std::atoi(argv[2]), static_cast<std::uint64_t>(std::atoll(argv[3])));
+    return 0;
+  }
   if (argc >= 2 && std::string_view(argv[1]) == "--list") {
     for (const Case& c : Cases()) std::printf("%s\n", c.name.c_str());
     return 0;
