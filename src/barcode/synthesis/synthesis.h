@@ -53,13 +53,14 @@ inline constexpr double kConfirmMargin = 25.0;
 
 // The work the guard and the second decoder together may spend on one
 // waveform, counted in units of about one value of the distribution
-// function on one sample (a plain sum over samples counts a fraction of a
-// unit a sample). Counted, never timed, so that the outcome does not depend
-// on the machine or its load; a read that runs out is refused. About 30 ms
-// on the 2-core VM the benchmarks ran on; a symbol of the barcode table
-// spends 2 to 8 % of it, one of 40 Code 39 characters blurred past the
-// classic decoder about a third.
-inline constexpr long kWorkBudget = 6'000'000;
+// function on one sample (some 40 machine instructions; plainer steps count
+// a fraction of a unit). Counted, never timed, so that the outcome does not
+// depend on the machine or its load; a read that runs out is refused. Five
+// million units are some 200 million instructions, 25 to 40 ms on the
+// 2-core VM the benchmarks ran on. A symbol of the barcode table (8
+// characters) spends 4 to 10 % of it, the benchmark's blurred 40 Code 39
+// characters on 3,754 samples about half.
+inline constexpr long kWorkBudget = 5'000'000;
 
 // One waveform framed once (both directions), then tested against a classic
 // decoder's symbol and searched, as the read needs.
