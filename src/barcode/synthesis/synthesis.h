@@ -59,7 +59,7 @@ inline constexpr double kConfirmMargin = 25.0;
 // million units are some 200 million instructions, 25 to 40 ms on the
 // 2-core VM the benchmarks ran on. A symbol of the barcode table (8
 // characters) spends 4 to 10 % of it, the benchmark's blurred 40 Code 39
-// characters on 3,754 samples about half.
+// characters on 3,733 samples about half.
 inline constexpr long kWorkBudget = 5'000'000;
 
 // One waveform framed once (both directions), then tested against a classic
