@@ -7,7 +7,7 @@
 // decode times of the run.
 //
 //   barcode_grid [TRIALS] [--symbology 39|25|128] [--only-summary] [--jobs N]
-//                [--optics other]
+//                [--optics other] [--length N]
 //
 //   TRIALS           waveforms per cell, default 40
 //   --symbology S    only Code 39 (39), Interleaved 2 of 5 (25) or Code 128 (128)
@@ -15,6 +15,8 @@
 //   --jobs N         threads sharing out the cells, default 2
 //   --optics other   render with the second optical model (other_optics.h)
 //                    instead of the simulator's
+//   --length N       characters per barcode, 1 to 123 (default 8; Interleaved
+//                    2 of 5 and Code 128 take the even number at or below it)
 //
 // A waveform counts as decoded when the read hands back the barcode's text,
 // as misread when it hands back anything else but the full stops of a failed
@@ -69,7 +71,7 @@ constexpr bool kHaveZxing = true;
 constexpr bool kHaveZxing = false;
 #endif
 
-constexpr int kLength = 8;
+int gLength = 8;  // characters per barcode (--length)
 constexpr double kSamplesPerModule[] = {1.5, 2, 2.5, 3, 4, 6};
 constexpr double kBlurs[] = {0.3, 0.5, 0.65, 0.8};
 constexpr double kNoises[] = {0, 4, 10};
@@ -114,11 +116,11 @@ struct Table {
   std::vector<Cell> cells;
 };
 
-std::string RandomText(std::mt19937_64& rng, int symbology) {
+std::string RandomText(std::mt19937_64& rng, int symbology, int length) {
   static const char kCode39[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   std::uniform_int_distribution<int> digit(0, 9), any(0, 35);
   std::string text;
-  for (int i = 0; i < kLength; ++i)
+  for (int i = 0; i < length; ++i)
     text += symbology == barcode::kCode39 ? kCode39[any(rng)] : static_cast<char>('0' + digit(rng));
   return text;
 }
@@ -264,11 +266,13 @@ void RunCell(int symbology, double wideRatio, int trials, bool otherOptics, Cell
   std::mt19937_64 rng(CellSeed(symbology, cell));
   sim::EncodeOptions encode;
   encode.wideRatio = wideRatio;
-  const barcode::BarcodeLine line{symbology, 2, 1, 0, kLength};
-  const std::string failed(kLength, '.');
+  // Interleaved 2 of 5 and Code 128 carry digit pairs.
+  const int length = symbology == barcode::kCode39 ? gLength : std::max(2, gLength / 2 * 2);
+  const barcode::BarcodeLine line{symbology, 2, 1, 0, length};
+  const std::string failed(static_cast<std::size_t>(length), '.');
   barcode::IgnoredReadEvents events;
   for (int t = 0; t < trials; ++t) {
-    const std::string text = RandomText(rng, symbology);
+    const std::string text = RandomText(rng, symbology, length);
     const auto widths = std::get<std::vector<double>>(
         sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
     // Both models take the cell's optics the same way.
@@ -474,12 +478,13 @@ void PrintTimes(const std::vector<Table>& tables, int trials, int jobs) {
 [[noreturn]] void Usage(const char* program, int status = 2) {
   std::fprintf(status ? stderr : stdout,
                "usage: %s [TRIALS] [--symbology 39|25|128] [--only-summary] [--jobs N]\n"
-               "          [--optics other]\n"
+               "          [--optics other] [--length N]\n"
                "  TRIALS          waveforms per cell (default 40)\n"
                "  --symbology S   only Code 39 (39), Interleaved 2 of 5 (25) or Code 128 (128)\n"
                "  --only-summary  leave out the per-cell tables\n"
                "  --jobs N        threads sharing out the cells (default 2)\n"
-               "  --optics other  the second optical model instead of the simulator's\n",
+               "  --optics other  the second optical model instead of the simulator's\n"
+               "  --length N      characters per barcode, 1 to 123 (default 8)\n",
                program);
   std::exit(status);
 }
@@ -506,6 +511,9 @@ int main(int argc, char** argv) {
       const std::string_view value = argv[++i];
       if (value != "other" && value != "sim") Usage(argv[0]);
       otherOptics = value == "other";
+    } else if (arg == "--length" && i + 1 < argc) {
+      gLength = PositiveNumber(argv[++i], argv[0]);
+      if (gLength > barcode::kMaxBarcodeLength) Usage(argv[0]);
     } else if ((arg == "--symbology" || arg == "--jobs") && i + 1 < argc) {
       const std::string_view value = argv[++i];
       if (arg == "--jobs") {
@@ -564,7 +572,7 @@ int main(int argc, char** argv) {
       "Decoded %% and misread %% per cell, %d waveforms a cell, %d characters. "
       "Markwire's read in mode 0 (classic), 1 (guarded) and 2 (guarded, second "
       "decoder)",
-      trials, kLength);
+      trials, gLength);
   if (otherOptics)
     std::printf("; waveforms of the second optical model (two-Gaussian spot, sample "
                 "aperture, ink spread 0.1 module, speed wander 3 %%, quiet zones of 8 modules)");

@@ -29,23 +29,37 @@ double Swing(std::span<const double> waveform, const Positions& positions, std::
   return std::abs(ValueAt(waveform, positions[i + 1]) - ValueAt(waveform, positions[i]));
 }
 
+// The merges read the curve at the positions over and over: its values are
+// kept beside the list (values[i] is the curve at positions[i]), and only a
+// merged position is read anew.
+double Swing(const std::vector<double>& values, std::size_t i) {
+  return std::abs(values[i + 1] - values[i]);
+}
+
 // One merge pass, done as a single compaction over the list instead of one
 // erase per merge; the surgery is the same. After a merge the pass resumes
 // two places behind the merged position, so the position that ends up right
 // behind it is kept without being looked at.
-void MergePass(std::span<const double> waveform, Positions& positions, double tolerance) {
+void MergePass(std::span<const double> waveform, Positions& positions, std::vector<double>& values,
+               double tolerance) {
   const std::size_t n = positions.size();
-  const auto small = [&](std::size_t i) { return Swing(waveform, positions, i) <= tolerance; };
+  const auto small = [&](std::size_t i) { return Swing(values, i) <= tolerance; };
+  const auto keep = [&](std::size_t out, std::size_t from) {
+    positions[out] = positions[from];
+    values[out] = values[from];
+  };
   std::size_t out = 0;
   std::size_t p = 0;
   while (p + 1 < n) {
     if (!small(p)) {
-      positions[out++] = positions[p++];
+      keep(out++, p++);
       continue;
     }
     std::size_t q = p + 1;
     while (q + 1 < n && small(q)) ++q;
-    positions[out++] = (positions[p] + positions[q]) * 0.5;
+    positions[out] = (positions[p] + positions[q]) * 0.5;
+    values[out] = ValueAt(waveform, positions[out]);
+    ++out;
     if (q + 1 == n) {
       // The run of small swings reaches the last position, so no big swing
       // closes it: all of it becomes one position midway between p and the
@@ -56,19 +70,29 @@ void MergePass(std::span<const double> waveform, Positions& positions, double to
     // A single small swing takes its second position along; a longer run
     // keeps the position where it ends.
     const std::size_t kept = q == p + 1 ? p + 2 : q;
-    positions[out++] = positions[kept];
+    keep(out++, kept);
     p = kept + 1;
   }
-  if (p + 1 == n) positions[out++] = positions[p];
+  if (p + 1 == n) keep(out++, p);
   positions.resize(out);
+  values.resize(out);
+}
+
+// SmallestSwing on the kept values.
+double SmallestKeptSwing(const std::vector<double>& values, double floor) {
+  double smallest = kSwingCeiling;
+  for (std::size_t i = 0; i + 1 < values.size(); ++i) {
+    const double s = Swing(values, i);
+    if (s <= smallest) smallest = s;
+  }
+  return smallest < floor ? floor : smallest;
 }
 
 // The smallest finite swing, if the list has one.
-std::optional<double> SmallestFiniteSwing(std::span<const double> waveform,
-                                          const Positions& positions) {
+std::optional<double> SmallestFiniteSwing(const std::vector<double>& values) {
   std::optional<double> smallest;
-  for (std::size_t i = 0; i + 1 < positions.size(); ++i) {
-    const double s = Swing(waveform, positions, i);
+  for (std::size_t i = 0; i + 1 < values.size(); ++i) {
+    const double s = Swing(values, i);
     if (std::isfinite(s) && (!smallest || s < *smallest)) smallest = s;
   }
   return smallest;
@@ -165,22 +189,24 @@ void MergeSmallSwings(std::span<const double> waveform, Positions& positions,
   // The floor of every later tolerance; it rises by one per pass so that a
   // pass always merges something, however even the swings are.
   double least = kFirstTolerance;
+  std::vector<double> values(positions.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) values[i] = ValueAt(waveform, positions[i]);
   while (positions.size() > elementLimit) {
-    MergePass(waveform, positions, tolerance);
+    MergePass(waveform, positions, values, tolerance);
     if (positions.size() <= elementLimit) return;
     least += 1.0;
-    tolerance = SmallestSwing(waveform, positions, least);
+    tolerance = SmallestKeptSwing(values, least);
 
     // Only swings above the 255 ceiling can escape the tolerance. The passes
     // until the floor climbs up to them would change nothing, so the floor
     // jumps there at once; without any finite swing (a single position, or a
     // curve of NaN and infinities) no pass can ever merge, and the list stays
     // longer than the limit.
-    const std::optional<double> smallest = SmallestFiniteSwing(waveform, positions);
+    const std::optional<double> smallest = SmallestFiniteSwing(values);
     if (!smallest) return;
     if (*smallest > tolerance) {
       least = std::ceil(*smallest);
-      tolerance = SmallestSwing(waveform, positions, least);
+      tolerance = SmallestKeptSwing(values, least);
     }
   }
 }

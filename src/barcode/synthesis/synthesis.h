@@ -40,6 +40,8 @@ struct Verdict {
   // that is hardly more than the paper's own noise.
   double fit = 0;
   bool clean = false;
+  // The read ran out of the work it may spend on one waveform (refused).
+  bool gaveUp = false;
   std::string explanation;
 };
 
@@ -49,13 +51,25 @@ struct Verdict {
 inline constexpr double kAcceptMargin = 36.0;
 inline constexpr double kConfirmMargin = 25.0;
 
+// The work the guard and the second decoder together may spend on one
+// waveform, counted in units of about one value of the distribution
+// function on one sample (some 40 machine instructions; plainer steps count
+// a fraction of a unit). Counted, never timed, so that the outcome does not
+// depend on the machine or its load; a read that runs out is refused. Five
+// million units are some 200 million instructions, 25 to 40 ms on the
+// 2-core VM the benchmarks ran on. A symbol of the barcode table (8
+// characters) spends 4 to 10 % of it, the benchmark's blurred 40 Code 39
+// characters on 3,733 samples about half.
+inline constexpr long kWorkBudget = 5'000'000;
+
 // One waveform framed once (both directions), then tested against a classic
 // decoder's symbol and searched, as the read needs.
 class SymbolReader {
  public:
   // samples in reading order, unconditioned; count: the data characters
-  // (Code 128: digit pairs).
-  SymbolReader(std::span<const double> samples, int symbology, int count);
+  // (Code 128: digit pairs); workBudget: see kWorkBudget.
+  SymbolReader(std::span<const double> samples, int symbology, int count,
+               long workBudget = kWorkBudget);
   ~SymbolReader();
   SymbolReader(const SymbolReader&) = delete;
   SymbolReader& operator=(const SymbolReader&) = delete;
@@ -66,6 +80,9 @@ class SymbolReader {
   Verdict Confirm(const PatternList& patterns) const;
   // The second decoder: the symbol that best explains the samples, tested.
   Verdict Decode() const;
+  // The work spent so far on this waveform (framing, tests and searches),
+  // in the units of the budget that bounds it.
+  long WorkSpent() const;
 
  private:
   struct Framed;

@@ -1,0 +1,158 @@
+// One reading direction of one waveform for the guard and the second
+// decoder: the frame, the beam search, the refits and polish, the test. Its
+// stages live in framing.cpp, search.cpp, polish.cpp and verdict.cpp.
+#pragma once
+
+#include <deque>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "barcode/synthesis/glyphs.h"
+#include "barcode/synthesis/lattice.h"
+#include "barcode/synthesis/optics.h"
+#include "barcode/synthesis/synthesis.h"
+
+namespace markwire::barcode::synthesis::detail {
+
+// Limits that keep the search bounded on any input.
+inline constexpr std::size_t kBeamWidth = 16;
+inline constexpr double kMaxDrift = 1.2;   // modules the symbol may wander from its straight frame
+inline constexpr double kDriftStep = 0.2;  // modules a character may move against the one before
+// Per parent, the best straight ones are tried drifted.
+inline constexpr std::size_t kDriftedGlyphs = 6;
+inline constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
+inline constexpr double kMinModuleSamples = 0.8;
+inline constexpr double kMinGap = 0.5;  // Code 39 character gaps tried, in modules
+inline constexpr double kMaxGap = 6.0;
+// A refit of a symbol of more characters than this looks at this many.
+inline constexpr int kRefitSlots = 24;
+
+// What building a layout and its lattice costs, in the budget's units.
+inline constexpr long kLayoutWork = 5'000;
+inline constexpr long kLatticeWork = 30'000;
+
+// What a reader may still spend (kWorkBudget, synthesis.h).
+class Budget {
+ public:
+  explicit Budget(long units) : limit_(units) {}
+  void Spend(long units) { spent_ += units; }
+  bool Exhausted() const { return spent_ > limit_; }
+  long Spent() const { return spent_; }
+
+ private:
+  long limit_;
+  long spent_ = 0;
+};
+
+// One end of the symbol: the start glyph at the left with paper before it,
+// or the stop glyph at the right with paper behind it.
+struct EndFit {
+  double at = 0;  // sample index of the glyph's start
+  double sigma = 0.5;
+  double wide = 2.5;
+  double scale = 1.0;  // the glyph's own against the symbol's
+  LevelFit levels;
+  double perSample = kInf;  // sse per sample
+};
+
+// The variance of the paper's own noise from the samples outside [before,
+// after), -1 when there are too few to tell.
+double QuietNoise(std::span<const double> y, long before, long after);
+
+class Synthesis {
+ public:
+  // Copies share the budget.
+  Synthesis(std::span<const double> samples, int symbology, int count, Budget& budget)
+      : samples_(samples.begin(), samples.end()),
+        symbology_(symbology),
+        count_(count),
+        budget_(&budget) {}
+  bool OutOfWork() const { return budget_->Exhausted(); }
+
+  // Finds the frame. False when there is no symbol-like structure at all.
+  bool Frame(bool reversed);
+  double EndScore() const { return endScore_; }
+
+  // Beam search; `forced`: the only data allowed (the guard), else all.
+  bool Search(std::span<const int> forced);
+  // Fits scale, start, blur and wide ratio again to the whole best symbol
+  // of the search (for another search). With keepDrift the characters stay
+  // where they drifted (for another polish), else they stand straight.
+  // False when there is no symbol.
+  bool Refit(bool keepDrift);
+  // Moves the best symbol's characters, each end a little at a time, to
+  // where they explain the samples best: the search's drift steps are coarse.
+  // True when the symbol then explains the samples down to about the
+  // paper's noise.
+  bool Polish();
+  // The same for any symbol: its data and where its characters end (moved
+  // in place); the squared error left over samples [ks, ke).
+  double PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks, long ke) const;
+  std::vector<double> EndsOf(int nodeIndex) const;
+  // The paper's noise variance in the quiet zones, -1 when there are none.
+  double QuietVariance() const;
+  bool Clean(double variance, double quiet) const;
+  // Tests the best symbol of the search; confirming: a classic decoder's.
+  Verdict Judge(bool confirming) const;
+
+ private:
+  struct Node {
+    int parent = -1;
+    int slot = 0;
+    int glyph = -1;     // data slots: the alphabet index
+    double offset = 0;  // where the character ends against its straight place
+    double at = 0;      // where it starts, in modules
+    double scale = 1;   // its width against the nominal one
+    long scoredTo = 0;
+    double sse = 0;
+    int sum = 0;  // Code 128: the check sum so far
+  };
+
+  const Glyph& GlyphOf(const Node& node) const;
+  std::vector<Bar> PlacedBars(int nodeIndex, int slots) const;
+  double SlotReachEnd(int slot, double offset) const;
+  EndFit FitEnd(bool left, const EndFit& from, double spm, bool coarse) const;
+  std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
+  double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
+  std::vector<int> DataOf(int nodeIndex) const;
+  // The glyph bank of the search's pool for a place, built on first use.
+  GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
+
+  void Spend(long units) const { budget_->Spend(units); }
+
+  std::vector<double> samples_;
+  int symbology_;
+  int count_;
+  Budget* budget_;
+  SymbolLayout layout_{0, 0, 2.5, 1.0};
+  Lattice lattice_;
+  detail::Frame frame_;
+  double noise_ = 1.0;  // residual variance per sample the ends left
+  double endScore_ = kInf;
+  bool reversed_ = false;
+  long firstScored_ = 0;
+  std::vector<Node> nodes_;
+  // A child the search tried: its score, its squared error, the drift step.
+  struct Trial {
+    double score = kInf;
+    double sse = 0;
+    int step = -1;
+  };
+  // Scratch kept between the search's steps, so that they allocate nothing;
+  // a copy starts without.
+  struct Scratch {
+    Scratch() = default;
+    Scratch(const Scratch&) {}
+    Scratch& operator=(const Scratch&) { return *this; }
+    std::vector<Trial> trials;
+    std::vector<std::pair<double, std::size_t>> order;
+    std::deque<GlyphBank> pool;
+    std::vector<std::pair<long, long>> poolKeys;
+  };
+  Scratch scratch_;
+  int best_ = -1;
+  int runnerUp_ = -1;
+};
+
+}  // namespace markwire::barcode::synthesis::detail

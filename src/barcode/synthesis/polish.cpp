@@ -1,0 +1,330 @@
+// After the search: the frame fitted again to the whole symbol, and each
+// character's end moved to where it explains the samples best.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "barcode/synthesis/engine.h"
+
+namespace markwire::barcode::synthesis::detail {
+
+bool Synthesis::Refit(bool keepDrift) {
+  if (best_ < 0) return false;
+  const std::vector<int> data = DataOf(best_);
+  // Where each character ends against its straight place.
+  std::vector<double> ends(static_cast<std::size_t>(layout_.Slots()), 0.0);
+  std::vector<int> chain(static_cast<std::size_t>(layout_.Slots()), -1);
+  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    chain[static_cast<std::size_t>(node.slot)] = i;
+    if (keepDrift) ends[static_cast<std::size_t>(node.slot)] = node.offset;
+  }
+  const long n = static_cast<long>(samples_.size());
+  const bool wideMatters = symbology_ == kCode39 || symbology_ == kInterleaved2of5;
+  const bool gapMatters = symbology_ == kCode39;
+  std::vector<std::pair<std::pair<double, double>, SymbolLayout>> layouts;
+  const auto layoutAt = [&](double wide, double gap) -> const SymbolLayout& {
+    for (const auto& [key, layout] : layouts)
+      if (key.first == wide && key.second == gap) return layout;
+    Spend(kLayoutWork);
+    return layouts.emplace_back(std::pair{wide, gap}, SymbolLayout(symbology_, count_, wide, gap))
+        .second;
+  };
+  // The symbol's two ends in samples, its blur and wide ratio; the scale
+  // follows from the ends, so a new wide ratio keeps the ends in place.
+  struct Params {
+    double k0, end, sigma, wide, spread, gap;
+  };
+  // A long symbol is fitted on kRefitSlots of its characters spread evenly
+  // over it, both ends among them: they pin the frame, the speed's slow
+  // wandering averaged as over the whole, for a fixed amount of work
+  // whatever the symbol's length. Each of them is looked at over the
+  // samples it covered in the frame as it was, the same for every trial, so
+  // that trials compare on the same samples (a whole symbol is looked at
+  // from quiet zone to quiet zone as each trial places it).
+  struct Stretch {
+    int slot;
+    long ks, ke;
+  };
+  const int slots = layout_.Slots();
+  const auto evenly = [&](int count) {
+    std::vector<Stretch> stretches;
+    for (int j = 0; j < count; ++j) {
+      const int slot =
+          static_cast<int>(std::lround(static_cast<double>(j) * (slots - 1) / (count - 1)));
+      const auto startOf = [&](int s) {
+        return layout_.SlotStart(s) + (s == 0 ? 0.0 : ends[static_cast<std::size_t>(s - 1)]);
+      };
+      const long ks = ClampIndex(slot == 0 ? std::floor(frame_.K(-3 * frame_.sigma - 1.5))
+                                           : std::floor(frame_.K(startOf(slot))),
+                                 stretches.empty() ? 0 : stretches.back().ke, n);
+      const long ke = ClampIndex(
+          slot + 1 == slots ? std::ceil(frame_.K(layout_.Length() + 3 * frame_.sigma + 1.5))
+                            : std::ceil(frame_.K(startOf(slot + 1))),
+          ks, n);
+      stretches.push_back({slot, ks, ke});
+    }
+    return stretches;
+  };
+  const bool whole = slots <= kRefitSlots;
+  const std::vector<Stretch> stretches = whole ? std::vector<Stretch>{} : evenly(kRefitSlots);
+  std::vector<double> d, y;
+  const auto fitOf = [&](const Params& p, LevelFit& levels) {
+    if (OutOfWork()) return kInf;
+    const SymbolLayout& layout = layoutAt(p.wide, p.gap);
+    detail::Frame f = frame_;
+    f.k0 = p.k0;
+    f.spm = (p.end - p.k0) / layout.Length();
+    f.sigma = p.sigma;
+    f.spread = p.spread;
+    if (!(f.spm >= kMinModuleSamples)) return kInf;
+    // Slot `slot`'s darkness over samples [ks, ke) into out.
+    const auto render = [&](int slot, long ks, long ke, std::span<double> out) {
+      const auto si = static_cast<std::size_t>(slot);
+      const double begin = slot == 0 ? 0.0 : ends[si - 1];
+      Spend(AddBars(layout.GlyphAt(slot, data).bars, layout.SlotStart(slot) + begin, f, ks, ke, out,
+                    1.0, 1 + (ends[si] - begin) / layout.Advance(slot)));
+    };
+    d.clear();
+    y.clear();
+    if (whole) {
+      const long ks = ClampIndex(std::floor(f.K(-3 * p.sigma - 1.5)), 0, n);
+      const long ke = ClampIndex(std::ceil(f.K(layout.Length() + 3 * p.sigma + 1.5)), ks, n);
+      d.assign(static_cast<std::size_t>(ke - ks), 0.0);
+      y.assign(samples_.begin() + ks, samples_.begin() + ke);
+      for (int slot = 0; slot < slots; ++slot) render(slot, ks, ke, d);
+    } else {
+      for (const Stretch& stretch : stretches) {
+        const std::size_t at = d.size();
+        d.resize(at + static_cast<std::size_t>(stretch.ke - stretch.ks), 0.0);
+        y.insert(y.end(), samples_.begin() + stretch.ks, samples_.begin() + stretch.ke);
+        // The neighbours either side reach in with their blur.
+        for (int slot = std::max(0, stretch.slot - 1); slot < std::min(slots, stretch.slot + 2);
+             ++slot)
+          render(slot, stretch.ks, stretch.ke, std::span(d).subspan(at));
+      }
+    }
+    if (d.size() < 8) return kInf;
+    Spend(static_cast<long>(d.size()) / 2);
+    levels = FitLevels(y, d);
+    return levels.sse / static_cast<double>(d.size());
+  };
+  Params best{frame_.k0,    frame_.K(layout_.Length()), frame_.sigma, layout_.Wide(), frame_.spread,
+              layout_.Gap()};
+  LevelFit levels;
+  double bestFit = fitOf(best, levels);
+  double steps[6] = {0.3 * frame_.spm,      0.3 * frame_.spm, 0.1, wideMatters ? 0.2 : 0.0, 0.1,
+                     gapMatters ? 0.3 : 0.0};
+  for (int round = 0; round < 5; ++round) {
+    if (OutOfWork()) return false;
+    for (int which = -1; which < 6; ++which) {
+      if (which >= 0 && steps[which] == 0) continue;
+      for (const double sign : {-1.0, 1.0}) {
+        Params p = best;
+        if (which < 0) {  // both ends together
+          p.k0 += sign * steps[0];
+          p.end += sign * steps[0];
+        } else {
+          double* field[6] = {&p.k0, &p.end, &p.sigma, &p.wide, &p.spread, &p.gap};
+          *field[which] += sign * steps[which];
+        }
+        if (p.sigma < 0.12 || p.sigma > 1.3 || p.wide < 1.8 || p.wide > 3.2 ||
+            std::fabs(p.spread) > 0.5 || p.gap < kMinGap || p.gap > kMaxGap)
+          continue;
+        LevelFit trial;
+        const double fit = fitOf(p, trial);
+        if (fit < bestFit) {
+          bestFit = fit;
+          best = p;
+        }
+      }
+    }
+    for (double& step : steps) step /= 2;
+  }
+  fitOf(best, levels);
+  if (!std::isfinite(bestFit) || !(-levels.contrast >= kMinContrast)) return false;
+  frame_.k0 = best.k0;
+  frame_.spm = (best.end - best.k0) / layoutAt(best.wide, best.gap).Length();
+  frame_.sigma = best.sigma;
+  frame_.spread = best.spread;
+  frame_.space = levels.space;
+  frame_.contrast = levels.contrast;
+  noise_ = std::max(bestFit, 0.25);
+  if (best.wide != layout_.Wide() || best.gap != layout_.Gap()) {
+    layout_ = layoutAt(best.wide, best.gap);
+    lattice_ = BuildLattice(layout_);
+    Spend(kLatticeWork);
+  }
+  // The best symbol in the new frame, for a polish without a new search.
+  for (int slot = 0; slot < layout_.Slots(); ++slot) {
+    const auto si = static_cast<std::size_t>(slot);
+    if (chain[si] < 0) continue;
+    Node& node = nodes_[static_cast<std::size_t>(chain[si])];
+    node.offset = ends[si];
+    const double begin = slot == 0 ? 0.0 : ends[si - 1];
+    node.at = layout_.SlotStart(slot) + begin;
+    node.scale = 1 + (ends[si] - begin) / layout_.Advance(slot);
+  }
+  firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
+  nodes_[static_cast<std::size_t>(best_)].scoredTo = ClampIndex(
+      std::ceil(frame_.K(SlotReachEnd(layout_.Slots() - 1, ends.back()))), firstScored_, n);
+  return true;
+}
+
+// The variance of the paper's own noise, from the quiet zones: half the
+// mean squared difference of neighbouring samples, which a slow change in
+// the paper's brightness hardly touches. -1 when the quiet zones are too
+// short to tell.
+double QuietNoise(std::span<const double> y, long before, long after) {
+  double sum = 0;
+  long pairs = 0;
+  const long n = static_cast<long>(y.size());
+  for (long k = 1; k < n; ++k) {
+    if (k < before || k - 1 >= after) {
+      const double diff = y[static_cast<std::size_t>(k)] - y[static_cast<std::size_t>(k - 1)];
+      sum += diff * diff;
+      ++pairs;
+    }
+  }
+  return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
+}
+
+std::vector<double> Synthesis::EndsOf(int nodeIndex) const {
+  std::vector<double> ends(static_cast<std::size_t>(layout_.Slots()), 0.0);
+  for (int i = nodeIndex; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    ends[static_cast<std::size_t>(node.slot)] = node.offset;
+  }
+  return ends;
+}
+
+double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks,
+                             long ke) const {
+  const int slots = layout_.Slots();
+  if (ke - ks < 4) return kInf;
+  // Every character's darkness where it has any, kept: a move renders only
+  // the two characters it moves.
+  struct Piece {
+    long from = 0, to = 0;
+    std::vector<double> dark;
+    double At(long k) const {
+      return k >= from && k < to ? dark[static_cast<std::size_t>(k - from)] : 0.0;
+    }
+  };
+  const auto render = [&](int j, Piece& piece) {
+    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
+    const double at = layout_.SlotStart(j) + begin;
+    const double scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / layout_.Advance(j);
+    const auto& bars = layout_.GlyphAt(j, data).bars;
+    const double reach = EdgeReach(frame_.sigma) + std::fabs(frame_.spread);
+    piece.from = ClampIndex(std::floor(frame_.K(bars.front().first * scale + at - reach)), ks, ke);
+    piece.to = ClampIndex(std::ceil(frame_.K(bars.back().second * scale + at + reach)) + 1,
+                          piece.from, ke);
+    piece.dark.assign(static_cast<std::size_t>(piece.to - piece.from), 0.0);
+    Spend(AddBars(bars, at, frame_, piece.from, piece.to, piece.dark, 1.0, scale));
+  };
+  std::vector<Piece> pieces(static_cast<std::size_t>(slots));
+  std::vector<double> dark(static_cast<std::size_t>(ke - ks), 0.0);
+  for (int j = 0; j < slots; ++j) {
+    Piece& piece = pieces[static_cast<std::size_t>(j)];
+    render(j, piece);
+    for (long k = piece.from; k < piece.to; ++k)
+      dark[static_cast<std::size_t>(k - ks)] +=
+          piece.dark[static_cast<std::size_t>(k - piece.from)];
+  }
+  const auto residual = [&](long k, double d) {
+    const double r = samples_[static_cast<std::size_t>(k)] - frame_.space - frame_.contrast * d;
+    return r * r;
+  };
+  Piece first, second;
+  std::vector<double> changed;
+  for (const double step : {0.1, 0.05, 0.025}) {
+    for (int j = 0; j + 1 < slots; ++j) {
+      if (OutOfWork()) return kInf;
+      const auto ji = static_cast<std::size_t>(j);
+      const Piece& oldFirst = pieces[ji];
+      const Piece& oldSecond = pieces[ji + 1];
+      for (const double sign : {-1.0, 1.0}) {
+        const double was = ends[ji];
+        if (std::fabs(was + sign * step) > kMaxDrift) continue;
+        // Out with the two characters as they are, in with them moved.
+        ends[ji] = was + sign * step;
+        render(j, first);
+        render(j + 1, second);
+        const long from = std::min({oldFirst.from, oldSecond.from, first.from, second.from});
+        const long to = std::max({oldFirst.to, oldSecond.to, first.to, second.to});
+        const auto span = static_cast<std::size_t>(std::max(0L, to - from));
+        Spend(static_cast<long>(span));
+        changed.resize(span);
+        double delta = 0;
+        for (long k = from; k < to; ++k) {
+          const double d = dark[static_cast<std::size_t>(k - ks)];
+          const double now = d - oldFirst.At(k) - oldSecond.At(k) + first.At(k) + second.At(k);
+          changed[static_cast<std::size_t>(k - from)] = now;
+          delta += residual(k, now) - residual(k, d);
+        }
+        if (delta < 0) {
+          std::copy(changed.begin(), changed.end(), dark.begin() + (from - ks));
+          std::swap(pieces[ji], first);
+          std::swap(pieces[ji + 1], second);
+          break;
+        }
+        ends[ji] = was;
+      }
+    }
+  }
+  double sse = 0;
+  for (long k = ks; k < ke; ++k) sse += residual(k, dark[static_cast<std::size_t>(k - ks)]);
+  return sse;
+}
+
+bool Synthesis::Polish() {
+  if (best_ < 0) return false;
+  const int slots = layout_.Slots();
+  std::vector<int> chain(static_cast<std::size_t>(slots), -1);
+  for (int i = best_; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent)
+    chain[static_cast<std::size_t>(nodes_[static_cast<std::size_t>(i)].slot)] = i;
+  if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return false;
+  const std::vector<int> data = DataOf(best_);
+  std::vector<double> ends = EndsOf(best_);
+  const long ks = firstScored_;
+  const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
+  const double sse = PolishEnds(data, ends, ks, ke);
+  if (!std::isfinite(sse)) return false;
+  for (int j = 0; j < slots; ++j) {
+    Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
+    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
+    node.offset = ends[static_cast<std::size_t>(j)];
+    node.at = layout_.SlotStart(j) + begin;
+    node.scale = 1 + (node.offset - begin) / layout_.Advance(j);
+  }
+  return Clean(sse / static_cast<double>(ke - ks), QuietVariance());
+}
+
+// Explained down to about the paper's noise: within 2.5 times its variance
+// and 3 % of the contrast.
+bool Synthesis::Clean(double variance, double quiet) const {
+  const double tight = 0.03 * frame_.contrast;
+  return quiet >= 0 && variance < 2.5 * quiet + tight * tight;
+}
+
+double Synthesis::QuietVariance() const {
+  // Beyond 2.5 sigma of blur the symbol darkens the paper by less than 1 %
+  // of the contrast.
+  const double margin = 2.5 * frame_.sigma + 0.5;
+  return QuietNoise(
+      samples_, ClampIndex(std::floor(frame_.K(-margin)), 0, static_cast<long>(samples_.size())),
+      ClampIndex(std::ceil(frame_.K(layout_.Length() + margin)), 0,
+                 static_cast<long>(samples_.size())));
+}
+
+std::vector<int> Synthesis::DataOf(int nodeIndex) const {
+  std::vector<int> data(static_cast<std::size_t>(layout_.DataSlots()), 0);
+  for (int i = nodeIndex; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {
+    const Node& node = nodes_[static_cast<std::size_t>(i)];
+    if (layout_.IsData(node.slot)) data[static_cast<std::size_t>(node.slot - 1)] = node.glyph;
+  }
+  return data;
+}
+
+}  // namespace markwire::barcode::synthesis::detail
