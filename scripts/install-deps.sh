@@ -7,8 +7,9 @@
 # archive has them; without one, what needs it is skipped, and says so.
 set -euo pipefail
 
+# clang-14 and its runtimes build the fuzz targets (libFuzzer, the sanitizers).
 packages="cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev"
+          libcli11-dev nlohmann-json3-dev libfmt-dev clang-14 libclang-rt-14-dev"
 optional_groups=(
   "libzbar-dev"
   "libzxing-dev"

@@ -44,9 +44,9 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
     switch (n[0]) {
       case 1:
       case 2:
+        // The area's values go to the test blocks, never through OmrG: the
+        // read limit of an earlier read command stays as it is.
         pendingArea = true;
-        readLimit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
-                    static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
         areaArgs = n;
         break;
       case 3:
