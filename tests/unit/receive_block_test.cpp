@@ -45,10 +45,10 @@ TEST_F(ReceiveTest, AnAreaTestInBetweenSetsTheLimitOfTheNextBlock) {
   reader.Expect("I 1 000 00 005 04/")
       .Answer("\xFC\xFC")
       .Reply(0, "\xFF\xFF" "0000EN")
-      .Reply(20, "0100" + std::string(100, 'A') + "XEN");
+      .Reply(20, "0100" + std::string(20, 'A') + "EN");
   ASSERT_EQ(session->SendCommand("I 1 000 00 005 04/"), 255);
-  session->ReceiveBlock(buffer);
-  EXPECT_EQ(AskedByRead(1), 20u);  // |4 - 0| x |5 - 0|
+  EXPECT_EQ(session->ReceiveBlock(buffer), 100);
+  EXPECT_EQ(std::string(buffer), std::string(20, 'A'));  // |4 - 0| x |5 - 0|
 }
 
 TEST_F(ReceiveTest, ReadCommandsDecideHowManyBytesAreTaken) {
