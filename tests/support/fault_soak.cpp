@@ -165,31 +165,18 @@ void Keep(std::vector<std::string>& lines, std::string line) {
   if (lines.size() < kKeptLines) lines.push_back(std::move(line));
 }
 
-// The exchanges of one card, on standard error, and the samples its "PR/"
-// brought in a file, for a closer look at what went wrong with it.
-void PrintExchanges(const std::string& what, const sim::MemoryLink& link, std::size_t from,
-                    std::size_t card) {
+// The exchanges of one card, on standard error, for a closer look at what
+// went wrong with it.
+void PrintExchanges(const std::string& what, const sim::MemoryLink& link, std::size_t from) {
+  static constexpr const char* kNames[] = {"open", "write", "read", "purge", "close"};
   std::fprintf(stderr, "%s\n", what.c_str());
-  std::string samples;
-  int sampleReads = -1;
   for (std::size_t e = from; e < link.Events().size(); ++e) {
     const auto& ev = link.Events()[e];
-    if (ev.kind == sim::MemoryLink::EventKind::Write) sampleReads = ev.bytes == "PR/" ? 0 : -1;
-    if (ev.kind == sim::MemoryLink::EventKind::Read && sampleReads >= 0 && sampleReads++ >= 3)
-      samples += ev.bytes;
-    static constexpr const char* kNames[] = {"open", "write", "read", "purge", "close"};
     std::fprintf(stderr, "  %10.3f ms %-5s %s", static_cast<double>(ev.atUs) / 1000,
                  kNames[static_cast<int>(ev.kind)], Printable(ev.bytes.substr(0, 60)).c_str());
     if (ev.kind == sim::MemoryLink::EventKind::Read)
       std::fprintf(stderr, "  (%zu of %u in %u ms)", ev.bytes.size(), ev.asked, ev.timeoutMs);
     std::fprintf(stderr, "\n");
-  }
-  if (samples.empty()) return;
-  const std::string path = "soak_card_" + std::to_string(card) + ".samples";
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(samples.data(), 1, samples.size(), f);
-    std::fclose(f);
-    std::fprintf(stderr, "  samples written to %s\n", path.c_str());
   }
 }
 
@@ -327,7 +314,7 @@ SoakTally RunSoak(const SoakOptions& options) {
       OmrSetTraceHandler(nullptr, nullptr);
       std::fprintf(stderr, "%s\n", what.c_str());
     }
-    if (link && tracing) PrintExchanges(what, *link, eventsBefore, n);
+    if (link && tracing) PrintExchanges(what, *link, eventsBefore);
     if (fired == 0 && lineClear) {
       ++tally.untouched;
       if (exact) {

@@ -1,6 +1,7 @@
-// The simulated reader over the in-memory line on virtual time: the exact
-// bytes it sends, the faults it plays and their syntax, its downloads and
-// test read-outs. tests/integration/library_test.cpp drives it end to end.
+// The simulated reader over the in-memory line on virtual time: the data
+// blocks and the faults the library is tested against, and the faults'
+// syntax. tests/integration/library_test.cpp and the fault soak drive it end
+// to end.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -59,22 +60,6 @@ class SimReaderTest : public ::testing::Test {
   std::unique_ptr<ReaderMachine> machine_;
   std::unique_ptr<MemoryLink> link_;
 };
-
-TEST_F(SimReaderTest, OfflineItAnswersOnlyTheHandshakeAndQuitTakesItOffline) {
-  Make();
-  // Off line, an echo of the library's "Q/" would land after its purge.
-  EXPECT_EQ(Exchange("Q/"), "");
-  EXPECT_EQ(Exchange("R/"), "");
-  EXPECT_EQ(Exchange("\x7fONLINE/"), "\x7fONLINE/EN");  // stray bytes in front
-  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");        // on line, an ordinary command
-  EXPECT_EQ(Exchange("J 1"), "");                       // cut at each "/", however split
-  EXPECT_EQ(Exchange("2/K/"), "J 12/ENENK/ENEN");
-  EXPECT_EQ(Exchange("Q/"), "Q/EN");
-  EXPECT_EQ(Exchange("R/"), "");
-  EXPECT_EQ(machine_->Counters().cardsRead, 0u);
-  GoOnline();
-  EXPECT_EQ(Exchange("R/"), "R/ENEN");
-}
 
 // The library does not read what the length field announces: it clips to the
 // command's limit (one byte more for option 1) and reads one byte past the
@@ -136,95 +121,6 @@ TEST_F(SimReaderTest, EachFaultKindShapesTheReply) {
   }
   // The last case hung up: plugged in again, the device starts off line.
   EXPECT_FALSE(machine_->Online());
-}
-
-// The library reads only the echo and two bytes per format command and sends
-// the next one at once: a single byte more would be taken as the next answer.
-TEST_F(SimReaderTest, FormatDownloadAnswersEchoAndTwoBytesOnlyAndKeepsTheFormat) {
-  Make();
-  GoOnline();
-  machine_->AddFault({Kind::Status, "G", "06", 1});
-  EXPECT_EQ(Exchange("S a.txt/"), "S a.txt/EN");
-  EXPECT_EQ(Exchange("F 001 01\r\n  000 01 01 1/"), "F 001 01\r\n  000 01 01 1/EN");
-  EXPECT_EQ(Exchange("G 1 2/"), "G 1 2/06");  // refused: not part of the format
-  EXPECT_EQ(Exchange("f 1 010 020 03 08/"), "f 1 010 020 03 08/EN");
-  EXPECT_EQ(Exchange("R/"), "R/EN");  // inside a format even "R/" is only a format command
-  EXPECT_EQ(Exchange("EN/"), "EN/EN");
-  EXPECT_EQ(machine_->Format().commands,
-            (std::vector<std::string>{"F 001 01\r\n  000 01 01 1/", "f 1 010 020 03 08/", "R/"}));
-  EXPECT_EQ(machine_->Format().barcode, (std::array<long, 5>{1, 10, 20, 3, 8}));
-  EXPECT_EQ(machine_->Counters().cardsRead, 0u);
-  EXPECT_EQ(Exchange("R/"), "R/ENEN");  // the download is over
-}
-
-// Everything after the echo of a test command, by the exact bytes the
-// library reads: acknowledgement, "done" or status, length field, values and
-// the two closing bytes.
-TEST_F(SimReaderTest, TestCommandsSendTheFramingTheLibraryReads) {
-  const std::string ack = "\xFC\xFC", done = "\xFF\xFF";
-  const struct {
-    std::optional<Fault> fault;
-    std::string command, head;
-    std::size_t values;  // after the head, followed by "EN"; 0: nothing follows
-  } cases[] = {
-      {{}, "I 0 005 03/", ack + done, 0},
-      {{}, "I 1 001 01 010 48/", ack + done + "0480", 480},
-      {{}, "I 2 010 48 001 01/", ack + done + "0736", 736},  // |(-8) x (-46)| per side
-      {{}, "I 1 001 01 200 48/", ack + done + "9600", 9600},
-      {{}, "I 2 001 01 200 48/", "06", 0},  // 19200 values do not fit four digits
-      {{}, "I 1 001 01/", "06", 0},
-      {{}, "I 4/", ack + "0096", 96},
-      {{}, "I 6 3/", ack + "0256", 256},
-      {{}, "I 3/", ack + done, 0},
-      {{}, "I 3/", ack + "16", 0},  // the hopper is empty
-      {{}, "I 9/", "ENEN", 0},      // no test the reader knows: an ordinary command
-      {Fault{Kind::Status, "I 0", "03", 1}, "I 0 007 04/", "03", 0},
-      {Fault{Kind::FinalStatus, "I 1", "04", 1}, "I 1 001 01 002 04/", ack + "04", 0},
-      {Fault{Kind::OverArea, "I", "", 1}, "I 1 001 01 002 04/", ack + done + "0026", 26},
-      {Fault{Kind::ShortBlock, "I 4", "10", 1}, "I 4/", ack + "0096", 10},
-  };
-  Make({}, {{"1A", ""}});
-  GoOnline();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.command);
-    if (c.fault) machine_->AddFault(*c.fault);
-    const std::string reply = Exchange(c.command);
-    ASSERT_TRUE(reply.starts_with(c.command + c.head));
-    EXPECT_EQ(reply.size(), c.command.size() + c.head.size() + c.values + (c.values ? 2 : 0));
-    EXPECT_TRUE(!c.values || reply.ends_with("EN"));
-  }
-  EXPECT_EQ(machine_->Tests().point, (NumberPair{5, 3}));  // not 7, 4: that one was refused
-  EXPECT_EQ(machine_->Counters().cardsPassed, 1u);
-}
-
-// Every byte comes as the byte and "/", "/" and NUL included, and is echoed;
-// the reader confirms once the line has stayed quiet.
-TEST_F(SimReaderTest, ProgramDownloadEchoesEveryByteAndConfirmsAfterTheQuietTime) {
-  const std::string program = "a/\0\r\n\xFF/"s;
-  Make();
-  GoOnline();
-  Write("A a.hex/");
-  ASSERT_EQ(Read(10), "A a.hex/RD");
-  for (const char byte : program) {
-    const std::string pair{byte, '/'};
-    Write(pair);
-    EXPECT_EQ(Read(2, 1000), pair);
-  }
-  const std::int64_t lastUs = clock_.NowUs();
-  EXPECT_EQ(Read(3, 6000), "EN/");
-  EXPECT_EQ(clock_.NowUs() - lastUs, ReaderConfig{}.programIdleEndUs);
-  EXPECT_EQ(machine_->Program().bytes, program);
-  EXPECT_TRUE(machine_->Program().confirmed);
-  EXPECT_EQ(Exchange("R/"), "R/ENEN");  // back to commands
-  // A reader that stops echoing confirms nothing; nor does one whose download
-  // the library's hand-shake cuts short.
-  machine_->AddFault({Kind::StopEcho, "A", "2", 1});
-  EXPECT_EQ(Exchange("A a.hex/x/y/z/"), "A a.hex/RDx/y/");
-  EXPECT_FALSE(machine_->Program().confirmed);
-  Write("A a.hex/x/");
-  ASSERT_EQ(Read(12), "A a.hex/RDx/");
-  EXPECT_EQ(Exchange("ONLINE/"), "ONLINE/ENEN");
-  EXPECT_FALSE(machine_->Program().receiving || machine_->Program().confirmed);
 }
 
 TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
