@@ -66,7 +66,9 @@ unsigned TracingLink::Read(std::span<std::uint8_t> data, unsigned timeoutMs) {
 std::size_t TracingLink::Purge() {
   const std::size_t dropped = inner_->Purge();
   if (notifier_.WantsWireTrace()) {
-    Line("purge", {}, dropped == 0 ? std::string() : "(" + std::to_string(dropped) + " bytes dropped)");
+    char extra[48] = "";
+    if (dropped > 0) std::snprintf(extra, sizeof extra, "(%zu bytes dropped)", dropped);
+    Line("purge", {}, extra);
   }
   return dropped;
 }
