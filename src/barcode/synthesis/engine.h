@@ -3,7 +3,9 @@
 // stages live in framing.cpp, search.cpp, polish.cpp and verdict.cpp.
 #pragma once
 
+#include <algorithm>
 #include <deque>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -17,8 +19,14 @@ namespace markwire::barcode::synthesis::detail {
 
 // Limits that keep the search bounded on any input.
 inline constexpr std::size_t kBeamWidth = 16;
-inline constexpr double kMaxDrift = 1.2;   // modules the symbol may wander from its straight frame
+// Modules the symbol may wander from its straight frame (the card's speed
+// wavering between the ends): at least kMaxDrift, and kDriftPerModule of the
+// symbol's length for a long one.
+inline constexpr double kMaxDrift = 1.2;
+inline constexpr double kDriftPerModule = 0.005;
 inline constexpr double kDriftStep = 0.2;  // modules a character may move against the one before
+// How far the search tries the start either way of a refit frame's place.
+inline constexpr double kStartShift = 1.0;
 // Per parent, the best straight ones are tried drifted.
 inline constexpr std::size_t kDriftedGlyphs = 6;
 inline constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
@@ -81,14 +89,19 @@ class Synthesis {
   // where they drifted (for another polish), else they stand straight.
   // False when there is no symbol.
   bool Refit(bool keepDrift);
-  // Moves the best symbol's characters, each end a little at a time, to
-  // where they explain the samples best: the search's drift steps are coarse.
+  // Moves the best symbol's characters, each end a little at a time (the
+  // start's beginning and the stop's end too), to where they explain the
+  // samples best: the search's drift steps are coarse.
   // True when the symbol then explains the samples down to about the
   // paper's noise.
   bool Polish();
-  // The same for any symbol: its data and where its characters end (moved
-  // in place); the squared error left over samples [ks, ke).
-  double PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks, long ke) const;
+  // What the best symbol leaves per scored sample after the last polish.
+  double Polished() const { return polished_; }
+  // The same for any symbol: its data, where its start begins and where its
+  // characters end, against their straight places (moved in place); the
+  // squared error left over samples [ks, ke).
+  double PolishEnds(std::span<const int> data, double& begin, std::vector<double>& ends, long ks,
+                    long ke) const;
   std::vector<double> EndsOf(int nodeIndex) const;
   // The paper's noise variance in the quiet zones, -1 when there are none.
   double QuietVariance() const;
@@ -116,6 +129,7 @@ class Synthesis {
   std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
   double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
   std::vector<int> DataOf(int nodeIndex) const;
+  double MaxDrift() const { return std::max(kMaxDrift, kDriftPerModule * layout_.Length()); }
   // The glyph bank of the search's pool for a place, built on first use.
   GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
 
@@ -126,7 +140,8 @@ class Synthesis {
   int count_;
   Budget* budget_;
   SymbolLayout layout_{0, 0, 2.5, 1.0};
-  Lattice lattice_;
+  // The lattice of the layout's alphabet, shared by copies.
+  std::shared_ptr<const Lattice> lattice_;
   detail::Frame frame_;
   double noise_ = 1.0;  // residual variance per sample the ends left
   double endScore_ = kInf;
@@ -153,6 +168,8 @@ class Synthesis {
   Scratch scratch_;
   int best_ = -1;
   int runnerUp_ = -1;
+  double polished_ = kInf;
+  bool refitted_ = false;  // the frame is the refit's
 };
 
 }  // namespace markwire::barcode::synthesis::detail

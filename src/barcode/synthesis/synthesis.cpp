@@ -49,10 +49,17 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
     // A symbol not explained down to the paper's noise gets a frame fitted
     // to the whole of it and a second search.
     // Still not: the frame fitted once more with the characters where they
-    // drifted, and polished again.
-    if (!framed[i].Polish() && framed[i].Refit(false) && framed[i].Search(forced) &&
-        !framed[i].Polish() && framed[i].Refit(true))
-      framed[i].Polish();
+    // drifted, and polished again. A refit that explains the samples worse
+    // than the frame before it (a long symbol whose speed wandered, fitted
+    // straight, can lose its ends) is dropped.
+    if (!framed[i].Polish()) {
+      Synthesis before = framed[i];
+      if (framed[i].Refit(false) && framed[i].Search(forced) && !framed[i].Polish() &&
+          framed[i].Refit(true))
+        framed[i].Polish();
+      if (!(framed[i].Polished() < before.Polished()) && !framed[i].OutOfWork())
+        framed[i] = std::move(before);
+    }
     Verdict verdict = framed[i].Judge(!forced.empty());
     if (framed[i].OutOfWork()) return OutOfWork(std::move(verdict));
     // A character that another fits clearly better in its place (the

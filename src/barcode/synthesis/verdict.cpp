@@ -84,7 +84,7 @@ Verdict Synthesis::Judge(bool confirming) const {
     checkReach = Reach(checkSlot, at[static_cast<std::size_t>(checkSlot)], ks, ke);
     const auto [from, to] = checkReach;
     const double r2 = without({checkSlot}, from, to);
-    bank.Place(lattice_, frame_, from, to, at[static_cast<std::size_t>(checkSlot)],
+    bank.Place(*lattice_, frame_, from, to, at[static_cast<std::size_t>(checkSlot)],
                scale[static_cast<std::size_t>(checkSlot)]);
     bank.SseAll(residual.data(), r2, frame_.contrast, scores);
     for (std::size_t v = 0; v < alphabet; ++v) checkWorse[v] = scores[v] - ownIn(from, to);
@@ -115,7 +115,7 @@ Verdict Synthesis::Judge(bool confirming) const {
         }
       }
       for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(lattice_, frame_, from, to, at[si] + nudge, scale[si]);
+        bank.Place(*lattice_, frame_, from, to, at[si] + nudge, scale[si]);
         bank.SseAll(residual.data(), r2, frame_.contrast, scores);
         for (std::size_t g = 0; g < alphabet; ++g)
           least[g] = std::min(least[g], scores[g] - before);
@@ -129,11 +129,11 @@ Verdict Synthesis::Judge(bool confirming) const {
       const auto span = static_cast<std::size_t>(hi - lo);
       without({slot, checkSlot}, lo, hi);
       const double before = ownIn(lo, hi);
-      checks.Place(lattice_, frame_, lo, hi, at[static_cast<std::size_t>(checkSlot)],
+      checks.Place(*lattice_, frame_, lo, hi, at[static_cast<std::size_t>(checkSlot)],
                    scale[static_cast<std::size_t>(checkSlot)]);
       const double c = frame_.contrast;
       for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(lattice_, frame_, lo, hi, at[si] + nudge, scale[si]);
+        bank.Place(*lattice_, frame_, lo, hi, at[si] + nudge, scale[si]);
         for (std::size_t g = 0; g < alphabet; ++g) {
           if (static_cast<int>(g) == mine) continue;
           const double* t = bank.Glyph(g);
@@ -166,7 +166,8 @@ Verdict Synthesis::Judge(bool confirming) const {
   if (runnerUp_ >= 0) {
     const std::vector<int> other = DataOf(runnerUp_);
     std::vector<double> ends = EndsOf(runnerUp_);
-    const double margin = (PolishEnds(other, ends, ks, ke) - sse) / variance;
+    double begin = 0;
+    const double margin = (PolishEnds(other, begin, ends, ks, ke) - sse) / variance;
     if (margin < verdict.margin) {
       verdict.margin = margin;
       verdict.weakest = -1;
