@@ -142,6 +142,39 @@ TEST(Guard, Code39WithoutItsStopCharacterIsNotReadAsTheCharactersBeforeIt) {
   }
 }
 
+TEST(Guard, LongCode128WithCompensatingWrongCharactersIsRefused) {
+  // Waveforms on which a symbol with two or more wrong characters whose
+  // check character still matches was accepted: the classic reading (40
+  // digits) or the second decoder's (122 digits; with CODEB first, 121
+  // characters of other text).
+  const struct {
+    std::string text;
+    Optics optics;
+    std::uint64_t seed;
+  } cases[] = {
+      {"8503377813271825058781364767577090823007", {1.5, 0.3, 10.0}, 3112563787769733899u},
+      {"93733206361776265642129681150687009450132272724988093396326196965091939233680670957994"
+       "397659274861149041100571662343857436",
+       {2.5, 0.8, 0.0},
+       14257198756920348831u},
+      {"70419243485228205941016896551726217363604143977780197003516096665185503219885796172275"
+       "843980787039953423746141870132356058",
+       {3.0, 0.8, 4.0},
+       11758569778248376508u},
+  };
+  for (const auto& c : cases) {
+    const int length = static_cast<int>(c.text.size());
+    const BarcodeLine line{kCode128, 2, 1, 0, length};
+    const auto bytes = Render(kCode128, c.text, c.optics, c.seed);
+    for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder}) {
+      const auto result = Read(bytes, line, mode);
+      EXPECT_TRUE(result.text == c.text || result.text == std::string(c.text.size(), '.'))
+          << length << " digits, mode " << static_cast<int>(mode) << ": " << result.text << ": "
+          << result.explanation;
+    }
+  }
+}
+
 TEST(Guard, ConfirmsTheRightSymbolAndNamesTheCharacterOfAWrongOne) {
   const auto samples = AsSamples(Render(kCode39, "HELLO123", {3.0, 0.4, 2.0}, 3));
   const auto star = std::string(SymbolRows(kCode39)[39].pattern);  // "*"

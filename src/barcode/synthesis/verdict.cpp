@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -46,13 +45,25 @@ Verdict Synthesis::Judge(bool confirming) const {
   for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
   const double variance = std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), 0.25);
 
-  // For every data character, every other character in its place (with the
-  // check character that then belongs to the symbol), nudged a little either
-  // way: how much worse does it explain the samples?
+  // Every data character (and Code 128's check character) against every
+  // other character in its place, nudged a little either way, everything
+  // else left as it is: how much worse does it explain the samples? Each
+  // character on its own evidence: the check character is a character like
+  // the others, not a reason to trust the ones it sums (two wrong characters
+  // can keep it right).
   verdict.margin = kInf;
-  const std::size_t alphabet = layout_.Alphabet().size();
-  const int checkSlot = layout_.IsCheck(layout_.DataSlots() + 1) ? layout_.DataSlots() + 1 : -1;
-  const int check = checkSlot >= 0 ? SymbolLayout::CheckValue(data) : -1;
+  int weakestSlot = -1;  // -1: the best other whole symbol
+  const auto consider = [&](double margin, int slot, const Glyph& mine, const Glyph& rival,
+                            int alternative) {
+    if (!(margin < verdict.margin)) return;
+    verdict.margin = margin;
+    weakestSlot = slot;
+    // Only a data character can be exchanged (Run's repair).
+    verdict.weakest = layout_.IsData(slot) ? slot - 1 : -1;
+    verdict.alternative = layout_.IsData(slot) ? alternative : -1;
+    verdict.weakestShown = mine.shown;
+    verdict.alternativeShown = rival.shown;
+  };
   // What the symbol itself leaves over the samples before each one, so that
   // any stretch's share is a difference.
   std::vector<double> own(len + 1, 0.0);
@@ -60,14 +71,13 @@ Verdict Synthesis::Judge(bool confirming) const {
   const auto ownIn = [&](long from, long to) {
     return own[static_cast<std::size_t>(to - ks)] - own[static_cast<std::size_t>(from - ks)];
   };
-  // The residual over [from, to) once the characters in `slots` are taken
-  // out of the symbol's darkness, and the sum of its squares.
+  // The residual over [from, to) once slot `out` is taken out of the
+  // symbol's darkness, and the sum of its squares.
   std::vector<double> residual;
-  const auto without = [&](std::initializer_list<int> slotsOut, long from, long to) {
+  const auto without = [&](int out, long from, long to) {
     std::vector<double> base(dark.begin() + (from - ks), dark.begin() + (to - ks));
-    for (const int s2 : slotsOut)
-      Spend(AddBars(layout_.GlyphAt(s2, data).bars, at[static_cast<std::size_t>(s2)], frame_, from,
-                    to, base, -1.0, scale[static_cast<std::size_t>(s2)]));
+    Spend(AddBars(layout_.GlyphAt(out, data).bars, at[static_cast<std::size_t>(out)], frame_, from,
+                  to, base, -1.0, scale[static_cast<std::size_t>(out)]));
     Spend(static_cast<long>(base.size()) / 2);
     residual.resize(base.size());
     for (std::size_t j = 0; j < base.size(); ++j)
@@ -75,93 +85,33 @@ Verdict Synthesis::Judge(bool confirming) const {
           samples_[static_cast<std::size_t>(from) + j] - frame_.space - frame_.contrast * base[j];
     return Dot(residual.data(), residual.data(), residual.size());
   };
-  GlyphBank bank, checks;
-  std::vector<double> scores(alphabet);
-  // Code 128: every other check character, on its own stretch.
-  std::vector<double> checkWorse(alphabet, 0.0);
-  std::pair<long, long> checkReach{ke, ke};
-  if (checkSlot >= 0) {
-    checkReach = Reach(checkSlot, at[static_cast<std::size_t>(checkSlot)], ks, ke);
-    const auto [from, to] = checkReach;
-    const double r2 = without({checkSlot}, from, to);
-    bank.Place(*lattice_, frame_, from, to, at[static_cast<std::size_t>(checkSlot)],
-               scale[static_cast<std::size_t>(checkSlot)]);
-    bank.SseAll(residual.data(), r2, frame_.contrast, scores);
-    for (std::size_t v = 0; v < alphabet; ++v) checkWorse[v] = scores[v] - ownIn(from, to);
-  }
-  // The check character when data character `slot` is glyph g instead.
-  const auto checkWith = [&](int slot, int g) {
-    const int weight = slot % 103;
-    return ((check + weight * (g - data[static_cast<std::size_t>(slot - 1)])) % 103 + 103) % 103;
-  };
-  std::vector<double> least(alphabet), checkShare(alphabet, 0.0);
-  for (int slot = 1; slot <= layout_.DataSlots(); ++slot) {
-    Spend(bank.TakeWork() + checks.TakeWork());
+  GlyphBank bank;
+  std::vector<double> scores, least;
+  const int check = layout_.IsCheck(layout_.DataSlots() + 1) ? SymbolLayout::CheckValue(data) : -1;
+  const int tested = layout_.DataSlots() + (check >= 0 ? 1 : 0);
+  for (int slot = 1; slot <= tested; ++slot) {
+    Spend(bank.TakeWork());
     if (OutOfWork()) return verdict;  // refused: Run says why
     const auto si = static_cast<std::size_t>(slot);
-    const int mine = data[si - 1];
+    const Lattice& lattice = *lattice_;
+    const std::span<const Glyph> others = layout_.Alphabet();
+    const int mine = layout_.IsCheck(slot) ? check : data[si - 1];
     const auto [from, to] = Reach(slot, at[si], ks, ke);
-    std::fill(least.begin(), least.end(), kInf);
-    const bool apart = checkSlot < 0 || to <= checkReach.first || from >= checkReach.second;
-    if (apart) {
-      // Every other glyph here, nudged a little either way; the check
-      // character that then belongs to the symbol adds its own share.
-      const double r2 = without({slot}, from, to);
-      const double before = ownIn(from, to);
-      if (check >= 0) {
-        for (std::size_t g = 0; g < alphabet; ++g) {
-          const int v = checkWith(slot, static_cast<int>(g));
-          checkShare[g] = v != check ? checkWorse[static_cast<std::size_t>(v)] : 0.0;
-        }
-      }
-      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(*lattice_, frame_, from, to, at[si] + nudge, scale[si]);
-        bank.SseAll(residual.data(), r2, frame_.contrast, scores);
-        for (std::size_t g = 0; g < alphabet; ++g)
-          least[g] = std::min(least[g], scores[g] - before);
-      }
-      for (std::size_t g = 0; g < alphabet; ++g) least[g] += checkShare[g];
-    } else {
-      // The last data character of Code 128 shares samples with the check
-      // character: both change together.
-      const long lo = std::min(from, checkReach.first);
-      const long hi = std::max(to, checkReach.second);
-      const auto span = static_cast<std::size_t>(hi - lo);
-      without({slot, checkSlot}, lo, hi);
-      const double before = ownIn(lo, hi);
-      checks.Place(*lattice_, frame_, lo, hi, at[static_cast<std::size_t>(checkSlot)],
-                   scale[static_cast<std::size_t>(checkSlot)]);
-      const double c = frame_.contrast;
-      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(*lattice_, frame_, lo, hi, at[si] + nudge, scale[si]);
-        for (std::size_t g = 0; g < alphabet; ++g) {
-          if (static_cast<int>(g) == mine) continue;
-          const double* t = bank.Glyph(g);
-          const double* u =
-              checks.Glyph(static_cast<std::size_t>(checkWith(slot, static_cast<int>(g))));
-          double changed = 0;
-          Spend(static_cast<long>(span) / 4);
-          for (std::size_t i = 0; i < span; ++i) {
-            const double r = residual[i] - c * (t[i] + u[i]);
-            changed += r * r;
-          }
-          least[g] = std::min(least[g], changed - before);
-        }
-      }
+    const double r2 = without(slot, from, to);
+    const double before = ownIn(from, to);
+    least.assign(others.size(), kInf);
+    for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
+      bank.Place(lattice, frame_, from, to, at[si] + nudge, scale[si]);
+      bank.SseAll(residual.data(), r2, frame_.contrast, scores);
+      for (std::size_t g = 0; g < others.size(); ++g)
+        least[g] = std::min(least[g], scores[g] - before);
     }
-    for (std::size_t g = 0; g < alphabet; ++g) {
-      if (static_cast<int>(g) == mine) continue;
-      const double margin = least[g] / variance;
-      if (margin < verdict.margin) {
-        verdict.margin = margin;
-        verdict.weakest = slot - 1;
-        verdict.weakestShown = layout_.Alphabet()[static_cast<std::size_t>(mine)].shown;
-        verdict.alternativeShown = layout_.Alphabet()[g].shown;
-        verdict.alternative = static_cast<int>(g);
-      }
-    }
+    const Glyph& glyph = layout_.GlyphAt(slot, data);
+    for (std::size_t g = 0; g < others.size(); ++g)
+      if (static_cast<int>(g) != mine)
+        consider(least[g] / variance, slot, glyph, others[g], static_cast<int>(g));
   }
-  Spend(bank.TakeWork() + checks.TakeWork());
+  Spend(bank.TakeWork());
   // The best other whole symbol the search kept, polished as this one was.
   if (runnerUp_ >= 0) {
     const std::vector<int> other = DataOf(runnerUp_);
@@ -170,6 +120,7 @@ Verdict Synthesis::Judge(bool confirming) const {
     const double margin = (PolishEnds(other, begin, ends, ks, ke) - sse) / variance;
     if (margin < verdict.margin) {
       verdict.margin = margin;
+      weakestSlot = -1;
       verdict.weakest = -1;
       verdict.alternative = -1;
       verdict.weakestShown = "the symbol";
@@ -216,28 +167,32 @@ Verdict Synthesis::Judge(bool confirming) const {
                             ? kConfirmMargin
                             : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
   verdict.accepted = explains && verdict.margin >= needed;
+  const auto place = [&](int slot) -> std::string {
+    if (layout_.IsCheck(slot)) return "the check character";
+    return "character " + std::to_string(slot);
+  };
+  const double paperNoise = std::sqrt(std::max(quiet, 0.0));
   char line[200];
   if (!explains && verdict.margin >= needed) {
     std::snprintf(line, sizeof line,
                   "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
-                  std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)));
-  } else if (verdict.weakest < 0) {
+                  std::sqrt(variance), paperNoise);
+  } else if (weakestSlot < 0) {
     std::snprintf(line, sizeof line,
                   "the best other symbol (%s) fits worse by a margin of %.1f (%.0f needed)",
                   verdict.alternativeShown.c_str() + std::string_view("another symbol ").size(),
                   verdict.margin, needed);
   } else {
     std::snprintf(line, sizeof line,
-                  "weakest character %d \"%s\": \"%s\" in its place fits worse by a margin of "
+                  "weakest %s \"%s\": \"%s\" in its place fits worse by a margin of "
                   "%.1f (%.0f needed)",
-                  verdict.weakest + 1, verdict.weakestShown.c_str(),
+                  place(weakestSlot).c_str(), verdict.weakestShown.c_str(),
                   verdict.alternativeShown.c_str(), verdict.margin, needed);
   }
   verdict.explanation = line;
-  char fit[120];
+  char fit[160];
   std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
-                std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)), -frame_.contrast,
-                frame_.sigma);
+                std::sqrt(variance), paperNoise, -frame_.contrast, frame_.sigma);
   verdict.explanation += fit;
   return verdict;
 }
