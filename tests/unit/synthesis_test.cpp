@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -29,15 +30,16 @@ struct Optics {
   double spm, blur, noise, wide = 2.5, gap = 1.0, quiet = 10.0;
 };
 
-// `cut` elements are left off the symbol's end.
-std::vector<std::uint8_t> Render(int symbology, const std::string& text, const Optics& o,
-                                 std::uint64_t seed, std::size_t cut = 0) {
+std::vector<double> Widths(int symbology, const std::string& text, const Optics& o) {
   sim::EncodeOptions encode;
   encode.wideRatio = o.wide;
   encode.gapModules = o.gap;
-  auto widths = std::get<std::vector<double>>(
+  return std::get<std::vector<double>>(
       sim::EncodeBarcode(static_cast<sim::BarcodeKind>(symbology), text, encode));
-  widths.resize(widths.size() - cut);
+}
+
+std::vector<std::uint8_t> Render(const std::vector<double>& widths, const Optics& o,
+                                 std::uint64_t seed) {
   sim::OpticsOptions optics;
   optics.samplesPerModule = o.spm;
   optics.blurModules = o.blur;
@@ -45,6 +47,15 @@ std::vector<std::uint8_t> Render(int symbology, const std::string& text, const O
   optics.quietModules = o.quiet;
   optics.seed = seed;
   return sim::RenderWaveform(widths, optics);
+}
+
+// `cut` elements are left off the symbol's end, `cutFront` off its start.
+std::vector<std::uint8_t> Render(int symbology, const std::string& text, const Optics& o,
+                                 std::uint64_t seed, std::size_t cut = 0,
+                                 std::size_t cutFront = 0) {
+  const auto widths = Widths(symbology, text, o);
+  return Render({widths.begin() + static_cast<long>(cutFront), widths.end() - static_cast<long>(cut)},
+                o, seed);
 }
 
 DecodeResult Read(const std::vector<std::uint8_t>& bytes, const BarcodeLine& line, BarcodeMode mode,
@@ -121,23 +132,45 @@ TEST(Guard, WhatTheClassicDecoderMisreadsComesBackAsFullStopsOrTheTruth) {
   }
 }
 
-TEST(Guard, Code39WithoutItsStopCharacterIsNotReadAsTheCharactersBeforeIt) {
-  const BarcodeLine line{kCode39, 2, 1, 0, 9};
+TEST(Guard, SymbolsWhoseStartOrStopIsAnotherCharacterAreRefused) {
   const Optics sharp{3.0, 0.3, 1.0};
+  const std::string stops(9, '.');
+  const BarcodeLine line{kCode39, 2, 1, 0, 9};
   ASSERT_EQ(Read(Render(kCode39, "ABCDEFGHI", sharp, 5), line, BarcodeMode::kClassic).text,
             "ABCDEFGHI");
-  // "*", the nine characters, then another character where the stop belongs
-  // (its gap and the stop's nine elements left off). The classic decoder
-  // then tries the symbol backwards, which the guard refuses. (Characters
-  // drawn much like the stop, "X", "0" and " ", the second decoder still
-  // takes for it: it judges the data characters only.)
-  for (const char last : {'-', 'J'}) {
-    const auto bytes = Render(kCode39, std::string("ABCDEFGHI") + last, sharp, 5, 10);
-    EXPECT_NE(Read(bytes, line, BarcodeMode::kClassic).text, "ABCDEFGHI") << last;
+  // Code 39: the nine characters with another character where the stop
+  // belongs (its gap and the stop's nine elements left off), or where the
+  // start belongs. "X", "0" and " " are drawn much like "*".
+  for (const char other : {'-', 'J', 'X', '0', ' '}) {
+    const auto noStop = Render(kCode39, std::string("ABCDEFGHI") + other, sharp, 5, 10);
+    const auto noStart = Render(kCode39, other + std::string("ABCDEFGHI"), sharp, 5, 0, 10);
     for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder}) {
-      const auto result = Read(bytes, line, mode);
-      EXPECT_EQ(result.text, std::string(9, '.'))
-          << last << " mode " << static_cast<int>(mode) << ": " << result.explanation;
+      const auto stop = Read(noStop, line, mode);
+      EXPECT_EQ(stop.text, stops) << "stop \"" << other << "\" mode " << static_cast<int>(mode)
+                                  << ": " << stop.explanation;
+      const auto start = Read(noStart, line, mode);
+      EXPECT_EQ(start.text, stops) << "start \"" << other << "\" mode "
+                                   << static_cast<int>(mode) << ": " << start.explanation;
+    }
+  }
+  // Code 128: another character in place of START C ("00", "19", START B),
+  // or of the stop's first eleven modules ("32", "74"; its bar of two
+  // behind).
+  const BarcodeLine line128{kCode128, 2, 1, 0, 8};
+  const std::vector<double> code128 = Widths(kCode128, "31415926", sharp);
+  ASSERT_EQ(Read(Render(code128, sharp, 5), line128, BarcodeMode::kClassic).text, "31415926");
+  const auto replaced = [&](std::size_t at, std::string_view pattern) {
+    std::vector<double> widths = code128;
+    for (std::size_t i = 0; i < pattern.size(); ++i) widths[at + i] = pattern[i] - '0';
+    return Render(widths, sharp, 5);
+  };
+  const std::size_t stopAt = code128.size() - 7;
+  for (const auto& bytes : {replaced(0, "212222"), replaced(0, "221132"), replaced(0, "211214"),
+                            replaced(stopAt, "232121"), replaced(stopAt, "142211")}) {
+    for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder}) {
+      const auto result = Read(bytes, line128, mode);
+      EXPECT_EQ(result.text, std::string(8, '.'))
+          << "mode " << static_cast<int>(mode) << ": " << result.explanation;
     }
   }
 }

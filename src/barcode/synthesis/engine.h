@@ -129,6 +129,9 @@ class Synthesis {
   std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
   double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
   std::vector<int> DataOf(int nodeIndex) const;
+  // The lattice of the layout's alphabet and the characters that could
+  // stand in its ends' places, for a new layout.
+  void BuildLattices();
   double MaxDrift() const { return std::max(kMaxDrift, kDriftPerModule * layout_.Length()); }
   // The glyph bank of the search's pool for a place, built on first use.
   GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
@@ -142,6 +145,14 @@ class Synthesis {
   SymbolLayout layout_{0, 0, 2.5, 1.0};
   // The lattice of the layout's alphabet, shared by copies.
   std::shared_ptr<const Lattice> lattice_;
+  // What could stand in the start's ([0]) and the stop's ([1]) place, and
+  // its lattice, shared by copies; none for Code 39, whose alphabet and
+  // lattice_ it is.
+  struct Rivals {
+    std::vector<Glyph> glyphs;
+    Lattice lattice;
+  };
+  std::shared_ptr<const Rivals> rivals_[2];
   detail::Frame frame_;
   double noise_ = 1.0;  // residual variance per sample the ends left
   double endScore_ = kInf;

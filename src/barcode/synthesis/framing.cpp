@@ -165,8 +165,7 @@ bool Synthesis::Frame(bool reversed) {
   }
   if (!std::isfinite(left.perSample) || !std::isfinite(right.perSample)) return false;
   layout_ = std::move(layout);
-  lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
-  Spend(kLatticeWork);
+  BuildLattices();
   frame_.k0 = left.at;
   frame_.spm = spm;
   frame_.sigma = 0.5 * (left.sigma + right.sigma);

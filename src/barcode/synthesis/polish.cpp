@@ -156,8 +156,7 @@ bool Synthesis::Refit(bool keepDrift) {
   noise_ = std::max(bestFit, 0.25);
   if (best.wide != layout_.Wide() || best.gap != layout_.Gap()) {
     layout_ = layoutAt(best.wide, best.gap);
-    lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
-    Spend(kLatticeWork);
+    BuildLattices();
   }
   // The best symbol in the new frame, for a polish without a new search.
   for (int slot = 0; slot < layout_.Slots(); ++slot) {
@@ -337,6 +336,33 @@ double Synthesis::QuietVariance() const {
       samples_, ClampIndex(std::floor(frame_.K(-margin)), 0, static_cast<long>(samples_.size())),
       ClampIndex(std::ceil(frame_.K(layout_.Length() + margin)), 0,
                  static_cast<long>(samples_.size())));
+}
+
+void Synthesis::BuildLattices() {
+  lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
+  Spend(kLatticeWork);
+  const auto rivalsOf = [](const SymbolLayout& layout, bool start) {
+    auto rivals = std::make_shared<Rivals>();
+    rivals->glyphs = layout.EndRivals(start);
+    rivals->lattice = BuildLattice(rivals->glyphs);
+    return std::shared_ptr<const Rivals>(std::move(rivals));
+  };
+  if (symbology_ == kCode39) {
+    // The alphabet: lattice_ itself.
+    rivals_[0] = rivals_[1] = nullptr;
+  } else if (symbology_ == kCode128) {
+    // The same for every Code 128 symbol, built once.
+    static const std::shared_ptr<const Rivals> code128[2] = {
+        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), true),
+        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), false)};
+    rivals_[0] = code128[0];
+    rivals_[1] = code128[1];
+  } else {
+    // A glyph or two, at this wide:narrow ratio.
+    rivals_[0] = rivalsOf(layout_, true);
+    rivals_[1] = rivalsOf(layout_, false);
+    Spend(kLayoutWork);
+  }
 }
 
 std::vector<int> Synthesis::DataOf(int nodeIndex) const {

@@ -28,11 +28,12 @@ struct Verdict {
   PatternList patterns;
   // The weakest point: how much worse (in units of the residual noise
   // variance) the best other character in its place fits, or the best
-  // other whole symbol the search kept; the character's data index (-1 for
-  // a whole symbol), the rival, and both as text.
+  // other whole symbol the search kept; the data character's index (-1 for
+  // the start, the stop, Code 128's check character or a whole symbol), the
+  // rival, and both as text.
   double margin = 0;
   int weakest = -1;
-  int alternative = -1;  // the rival's alphabet index, -1 for a whole symbol
+  int alternative = -1;  // the rival's alphabet index where `weakest` is one, else -1
   std::string weakestShown;
   std::string alternativeShown;
   bool reversed = false;  // the symbol lies last character first in the samples

@@ -1,6 +1,7 @@
 // The test of a symbol, whether the second decoder found it or a classic
-// decoder read it: every character against every other in its place, the
-// best other symbol of the search, and the fit against the paper's noise.
+// decoder read it: every character (start and stop included) against every
+// other that could stand in its place, the best other symbol of the search,
+// and the fit against the paper's noise.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -45,12 +46,12 @@ Verdict Synthesis::Judge(bool confirming) const {
   for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
   const double variance = std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), 0.25);
 
-  // Every data character (and Code 128's check character) against every
-  // other character in its place, nudged a little either way, everything
-  // else left as it is: how much worse does it explain the samples? Each
-  // character on its own evidence: the check character is a character like
-  // the others, not a reason to trust the ones it sums (two wrong characters
-  // can keep it right).
+  // Every character of the symbol, the start and the stop included, against
+  // every other character that could stand in its place, nudged a little
+  // either way, everything else left as it is: how much worse does it
+  // explain the samples? Each character on its own evidence: Code 128's check
+  // character is a character like the others, not a reason to trust the
+  // ones it sums (two wrong characters can keep it right).
   verdict.margin = kInf;
   int weakestSlot = -1;  // -1: the best other whole symbol
   const auto consider = [&](double margin, int slot, const Glyph& mine, const Glyph& rival,
@@ -88,14 +89,19 @@ Verdict Synthesis::Judge(bool confirming) const {
   GlyphBank bank;
   std::vector<double> scores, least;
   const int check = layout_.IsCheck(layout_.DataSlots() + 1) ? SymbolLayout::CheckValue(data) : -1;
-  const int tested = layout_.DataSlots() + (check >= 0 ? 1 : 0);
-  for (int slot = 1; slot <= tested; ++slot) {
+  for (int slot = 0; slot < slots; ++slot) {
     Spend(bank.TakeWork());
     if (OutOfWork()) return verdict;  // refused: Run says why
     const auto si = static_cast<std::size_t>(slot);
-    const Lattice& lattice = *lattice_;
-    const std::span<const Glyph> others = layout_.Alphabet();
-    const int mine = layout_.IsCheck(slot) ? check : data[si - 1];
+    const bool end = slot == 0 || slot + 1 == slots;
+    // At either end what could stand there instead (for Code 39 the
+    // alphabet), elsewhere the alphabet.
+    const Rivals* const rivals = end ? rivals_[slot == 0 ? 0 : 1].get() : nullptr;
+    const Lattice& lattice = rivals ? rivals->lattice : *lattice_;
+    const std::span<const Glyph> others = rivals ? std::span<const Glyph>(rivals->glyphs)
+                                                 : layout_.Alphabet();
+    if (others.empty()) continue;
+    const int mine = end ? -1 : layout_.IsCheck(slot) ? check : data[si - 1];
     const auto [from, to] = Reach(slot, at[si], ks, ke);
     const double r2 = without(slot, from, to);
     const double before = ownIn(from, to);
@@ -168,6 +174,8 @@ Verdict Synthesis::Judge(bool confirming) const {
                             : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
   verdict.accepted = explains && verdict.margin >= needed;
   const auto place = [&](int slot) -> std::string {
+    if (slot == 0) return "the start";
+    if (slot + 1 == slots) return "the stop";
     if (layout_.IsCheck(slot)) return "the check character";
     return "character " + std::to_string(slot);
   };
