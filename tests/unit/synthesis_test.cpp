@@ -4,6 +4,7 @@
 // (full stops, "14", the trace line) follow the outcome in every mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -171,6 +172,75 @@ TEST(Guard, SymbolsWhoseStartOrStopIsAnotherCharacterAreRefused) {
       const auto result = Read(bytes, line128, mode);
       EXPECT_EQ(result.text, std::string(8, '.'))
           << "mode " << static_cast<int>(mode) << ": " << result.explanation;
+    }
+  }
+}
+
+TEST(Guard, SymbolsWhoseEndsOrQuietZonesLieOutsideTheSamplesAreRefused) {
+  const std::string stops(8, '.');
+  const auto refused = [&](const std::vector<std::uint8_t>& bytes, const BarcodeLine& line,
+                           const std::string& what) {
+    for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder}) {
+      const auto result = Read(bytes, line, mode);
+      EXPECT_EQ(result.text, stops)
+          << what << " mode " << static_cast<int>(mode) << ": " << result.explanation;
+    }
+  };
+  // A reader's waveform of "45052074" in Interleaved 2 of 5, last sample
+  // first, cut off inside the symbol's start. It was read as "65260494": the
+  // stop read backwards taken for the start, the stop placed behind the
+  // samples.
+  const std::vector<std::uint8_t> truncated = {
+      224, 223, 219, 227, 227, 225, 224, 224, 226, 226, 222, 222, 224, 224, 226, 220, 225, 223,
+      225, 227, 226, 223, 228, 224, 228, 225, 223, 227, 228, 213, 157, 80,  58,  97,  175, 208,
+      163, 84,  43,  37,  35,  31,  34,  59,  123, 196, 223, 224, 219, 220, 214, 179, 102, 51,
+      34,  36,  36,  36,  50,  105, 178, 204, 157, 84,  42,  35,  31,  36,  39,  61,  134, 202,
+      225, 220, 224, 223, 218, 173, 93,  52,  89,  161, 207, 179, 98,  53,  76,  154, 207, 181,
+      108, 54,  75,  151, 201, 186, 114, 49,  38,  32,  33,  35,  48,  99,  177, 216, 221, 224,
+      225, 223, 196, 120, 63,  62,  130, 199, 227, 222, 225, 221, 216, 171, 89,  53,  89,  169,
+      210, 169, 95,  46,  34,  32,  36,  31,  58,  123, 195, 198, 136, 65,  60,  125, 198, 194,
+      133, 65,  60,  124, 195, 203, 128, 59,  39,  35,  35,  37,  45,  92,  170, 216, 223, 226,
+      222, 222, 190, 122, 55,  35,  35,  34,  37,  49,  106, 184, 206, 150, 73,  57,  112, 191,
+      222, 227, 227, 225, 218, 172, 96,  52,  86,  172, 204, 166, 88,  45,  37,  32,  32,  35,
+      67,  140, 199, 186, 114, 55,  75,  149, 212, 225, 224, 222, 221, 207, 147, 67,  39,  34,
+      32,  40,  45,  83,  164, 204, 168, 89,  54,  92,  170, 217, 224, 222, 221, 221, 197, 117,
+      56,  68};
+  refused(truncated, {kInterleaved2of5, 1, 2, 0, 8}, "recorded");
+  // The same on rendered waveforms.
+  for (const std::uint64_t seed : {2u, 3u, 4u}) {
+    auto bytes = Render(kInterleaved2of5, "63460700", {3.0, 0.3, 2.0}, seed);
+    bytes.erase(bytes.begin(), bytes.begin() + 43);
+    refused(bytes, {kInterleaved2of5, 2, 1, 0, 8}, "seed " + std::to_string(seed));
+  }
+  // Every symbology, cut at either end: two modules of the quiet zone left,
+  // none, three modules of the symbol gone. With quiet zones of six modules
+  // the symbols still read.
+  const struct {
+    int symbology;
+    std::string text;
+  } symbols[] = {{kCode39, "AB12CD34"}, {kInterleaved2of5, "20261205"}, {kCode128, "31415926"}};
+  for (const auto& c : symbols) {
+    const Optics sharp{3.0, 0.3, 2.0};
+    const auto bytes = Render(c.symbology, c.text, sharp, 8);
+    for (const bool reversedLine : {false, true}) {
+      const BarcodeLine line{c.symbology, reversedLine ? 1 : 2, reversedLine ? 2 : 1, 0, 8};
+      const auto inLine = [&](std::vector<std::uint8_t> samples) {
+        if (reversedLine) std::reverse(samples.begin(), samples.end());
+        return samples;
+      };
+      ASSERT_EQ(Read(inLine(bytes), line, BarcodeMode::kGuardedSecondDecoder).text, c.text);
+      for (const long modules : {8, 10, 13}) {
+        const long cut = modules * 3;
+        refused(inLine({bytes.begin() + cut, bytes.end()}), line,
+                c.text + " start cut " + std::to_string(modules));
+        refused(inLine({bytes.begin(), bytes.end() - cut}), line,
+                c.text + " stop cut " + std::to_string(modules));
+      }
+      Optics narrowQuiet = sharp;
+      narrowQuiet.quiet = 6;
+      const auto narrow = inLine(Render(c.symbology, c.text, narrowQuiet, 8));
+      for (const auto mode : {BarcodeMode::kGuarded, BarcodeMode::kGuardedSecondDecoder})
+        EXPECT_EQ(Read(narrow, line, mode).text, c.text) << "quiet zones of 6 modules";
     }
   }
 }

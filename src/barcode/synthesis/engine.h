@@ -35,6 +35,14 @@ inline constexpr double kMinGap = 0.5;  // Code 39 character gaps tried, in modu
 inline constexpr double kMaxGap = 6.0;
 // A refit of a symbol of more characters than this looks at this many.
 inline constexpr int kRefitSlots = 24;
+// Paper in front of the start and behind the stop, at least (and wider than
+// any space inside the symbol), in modules: a symbol whose ends or quiet
+// zones are not in the samples may be another symbol cut off, or part of a
+// longer one.
+inline constexpr double kQuietModules = 5.0;
+// A character may leave at most this many times the variance the whole
+// symbol is allowed to leave over its own samples.
+inline constexpr double kCharacterFit = 4.0;
 
 // What building a layout and its lattice costs, in the budget's units.
 inline constexpr long kLayoutWork = 5'000;
@@ -78,8 +86,11 @@ class Synthesis {
         budget_(&budget) {}
   bool OutOfWork() const { return budget_->Exhausted(); }
 
-  // Finds the frame. False when there is no symbol-like structure at all.
+  // Finds the frame. False when there is no symbol-like structure at all,
+  // or its ends and the paper beside them are not in the samples (then
+  // EndsOutside()).
   bool Frame(bool reversed);
+  bool EndsOutside() const { return endsOutside_; }
   double EndScore() const { return endScore_; }
 
   // Beam search; `forced`: the only data allowed (the guard), else all.
@@ -132,6 +143,7 @@ class Synthesis {
   // The lattice of the layout's alphabet and the characters that could
   // stand in its ends' places, for a new layout.
   void BuildLattices();
+  double QuietModules() const;
   double MaxDrift() const { return std::max(kMaxDrift, kDriftPerModule * layout_.Length()); }
   // The glyph bank of the search's pool for a place, built on first use.
   GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
@@ -181,6 +193,7 @@ class Synthesis {
   int runnerUp_ = -1;
   double polished_ = kInf;
   bool refitted_ = false;  // the frame is the refit's
+  bool endsOutside_ = false;
 };
 
 }  // namespace markwire::barcode::synthesis::detail

@@ -125,6 +125,12 @@ SymbolLayout::SymbolLayout(int symbology, int count, double wide, double gap)
   length_ = starts_.back() + stopWidth;
 }
 
+double SymbolLayout::WidestSpace() const {
+  if (symbology_ == kCode39) return std::max(wide_, gap_);
+  if (symbology_ == kInterleaved2of5) return wide_;
+  return 4.0;
+}
+
 std::vector<Glyph> SymbolLayout::EndRivals(bool start) const {
   std::vector<Glyph> rivals;
   if (!Valid()) return rivals;

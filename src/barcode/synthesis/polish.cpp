@@ -365,6 +365,10 @@ void Synthesis::BuildLattices() {
   }
 }
 
+double Synthesis::QuietModules() const {
+  return std::max(kQuietModules, layout_.WidestSpace() + 1.0);
+}
+
 std::vector<int> Synthesis::DataOf(int nodeIndex) const {
   std::vector<int> data(static_cast<std::size_t>(layout_.DataSlots()), 0);
   for (int i = nodeIndex; i >= 0; i = nodes_[static_cast<std::size_t>(i)].parent) {

@@ -3,8 +3,10 @@
 // symbol are estimated from its start and stop characters and quiet zones;
 // then a beam search goes character by character through the symbology's
 // alphabet (the number of characters is known from the format), following
-// the slow drift of the card's speed. A symbol is accepted only when every
-// character of it explains the samples clearly better than any other
+// the slow drift of the card's speed. A symbol is accepted only when its ends
+// and the paper beside them are in the samples, every character of it is
+// explained about as well as the whole symbol, and every character, start
+// and stop included, explains the samples clearly better than any other
 // character in its place would: that same test guards the classic decoders.
 #pragma once
 

@@ -1,7 +1,8 @@
 // The test of a symbol, whether the second decoder found it or a classic
-// decoder read it: every character (start and stop included) against every
-// other that could stand in its place, the best other symbol of the search,
-// and the fit against the paper's noise.
+// decoder read it: its ends and quiet zones in the samples, every character
+// (start and stop included) against every other that could stand in its
+// place, the best other symbol of the search, and the fit, of the whole
+// symbol and of each character, against the paper's noise.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -161,8 +162,64 @@ Verdict Synthesis::Judge(bool confirming) const {
   const double unknown = 0.03 * frame_.contrast;
   const double allowed = (quiet >= 0 ? 1.6 * quiet : unknown * unknown) + slack * slack;
   const bool explains = variance < allowed;
+  // The symbol's ends with paper beside them, wider than any space inside
+  // the symbol, have to be in the samples: else the samples may hold a
+  // longer symbol, or one cut off by the sensor's window.
+  const long n = static_cast<long>(samples_.size());
+  const auto lastSlot = static_cast<std::size_t>(slots - 1);
+  const double quietModules = QuietModules();
+  const double front = frame_.K(at.front() - quietModules);
+  const double back =
+      frame_.K(at[lastSlot] + scale[lastSlot] * layout_.Advance(slots - 1) + quietModules);
+  const bool startIn = front >= 0, stopIn = back <= static_cast<double>(n - 1);
+  // Every character has to be explained over its own samples as the whole
+  // symbol is, within kCharacterFit times: from where it starts to where the
+  // next one starts, the start from that much paper before it, the stop to
+  // as much behind it (read as paper beyond the scored samples). A character
+  // the model does not explain at all (a start that is something else, an
+  // end cut off, bars where the paper should be) hides in the whole
+  // symbol's average, not in its own.
+  const long paperFrom = startIn ? ClampIndex(std::ceil(front), 0, ks) : ks;
+  const long paperTo = stopIn ? ClampIndex(std::floor(back) + 1, ke, n) : ke;
+  const auto paperIn = [&](long from, long to) {
+    double sum = 0;
+    for (long k = from; k < to; ++k) {
+      const double r = samples_[static_cast<std::size_t>(k)] - frame_.space;
+      sum += r * r;
+    }
+    return sum;
+  };
+  Spend((ks - paperFrom + paperTo - ke) / 2);
+  double worstFit = 0;
+  int worstSlot = 0;
+  for (int slot = 0; slot < slots; ++slot) {
+    const long from =
+        slot == 0 ? ks : ClampIndex(std::floor(frame_.K(at[static_cast<std::size_t>(slot)])), ks, ke);
+    const long to = slot + 1 == slots
+                        ? ke
+                        : ClampIndex(std::floor(frame_.K(at[static_cast<std::size_t>(slot + 1)])),
+                                     from, ke);
+    double sum = ownIn(from, to);
+    long count = to - from;
+    if (slot == 0) {
+      sum += paperIn(paperFrom, ks);
+      count += ks - paperFrom;
+    }
+    if (slot + 1 == slots) {
+      sum += paperIn(ke, paperTo);
+      count += paperTo - ke;
+    }
+    if (count <= 0) continue;
+    const double fitHere = sum / static_cast<double>(count);
+    if (fitHere > worstFit) {
+      worstFit = fitHere;
+      worstSlot = slot;
+    }
+  }
+  const bool charactersFit = worstFit < kCharacterFit * allowed;
+  const bool ends = startIn && stopIn;
   verdict.fit = variance;
-  verdict.clean = Clean(variance, quiet);
+  verdict.clean = ends && Clean(variance, quiet);
   // What the model misses is not noise: it repeats from sample to sample,
   // so the samples count for less than their number. For a symbol of the
   // search's own, the margin needed grows with what the symbol leaves beyond
@@ -172,7 +229,7 @@ Verdict Synthesis::Judge(bool confirming) const {
   const double needed = confirming
                             ? kConfirmMargin
                             : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
-  verdict.accepted = explains && verdict.margin >= needed;
+  verdict.accepted = ends && explains && charactersFit && verdict.margin >= needed;
   const auto place = [&](int slot) -> std::string {
     if (slot == 0) return "the start";
     if (slot + 1 == slots) return "the stop";
@@ -181,10 +238,19 @@ Verdict Synthesis::Judge(bool confirming) const {
   };
   const double paperNoise = std::sqrt(std::max(quiet, 0.0));
   char line[200];
-  if (!explains && verdict.margin >= needed) {
+  if (!startIn || !stopIn) {
+    std::snprintf(line, sizeof line, "%s and %.0f modules of paper %s it are not in the samples",
+                  startIn ? "the stop" : "the start", quietModules,
+                  startIn ? "behind" : "before");
+  } else if (!explains && verdict.margin >= needed) {
     std::snprintf(line, sizeof line,
                   "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
                   std::sqrt(variance), paperNoise);
+  } else if (!charactersFit && verdict.margin >= needed) {
+    std::snprintf(line, sizeof line,
+                  "%s \"%s\" leaves %.1f gray values unexplained where the paper has %.1f",
+                  place(worstSlot).c_str(), layout_.GlyphAt(worstSlot, data).shown.c_str(),
+                  std::sqrt(worstFit), paperNoise);
   } else if (weakestSlot < 0) {
     std::snprintf(line, sizeof line,
                   "the best other symbol (%s) fits worse by a margin of %.1f (%.0f needed)",
@@ -199,8 +265,10 @@ Verdict Synthesis::Judge(bool confirming) const {
   }
   verdict.explanation = line;
   char fit[160];
-  std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
-                std::sqrt(variance), paperNoise, -frame_.contrast, frame_.sigma);
+  std::snprintf(fit, sizeof fit,
+                "; fit %.1f (%s %.1f), paper noise %.1f, contrast %.0f, blur %.2f",
+                std::sqrt(variance), place(worstSlot).c_str(), std::sqrt(worstFit), paperNoise,
+                -frame_.contrast, frame_.sigma);
   verdict.explanation += fit;
   return verdict;
 }
