@@ -3,7 +3,9 @@
 // stages live in framing.cpp, search.cpp, polish.cpp and verdict.cpp.
 #pragma once
 
+#include <algorithm>
 #include <deque>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -17,8 +19,14 @@ namespace markwire::barcode::synthesis::detail {
 
 // Limits that keep the search bounded on any input.
 inline constexpr std::size_t kBeamWidth = 16;
-inline constexpr double kMaxDrift = 1.2;   // modules the symbol may wander from its straight frame
+// Modules the symbol may wander from its straight frame (the card's speed
+// wavering between the ends): at least kMaxDrift, and kDriftPerModule of the
+// symbol's length for a long one.
+inline constexpr double kMaxDrift = 1.2;
+inline constexpr double kDriftPerModule = 0.005;
 inline constexpr double kDriftStep = 0.2;  // modules a character may move against the one before
+// How far the search tries the start either way of a refit frame's place.
+inline constexpr double kStartShift = 1.0;
 // Per parent, the best straight ones are tried drifted.
 inline constexpr std::size_t kDriftedGlyphs = 6;
 inline constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
@@ -27,6 +35,14 @@ inline constexpr double kMinGap = 0.5;  // Code 39 character gaps tried, in modu
 inline constexpr double kMaxGap = 6.0;
 // A refit of a symbol of more characters than this looks at this many.
 inline constexpr int kRefitSlots = 24;
+// Paper in front of the start and behind the stop, at least (and wider than
+// any space inside the symbol), in modules: a symbol whose ends or quiet
+// zones are not in the samples may be another symbol cut off, or part of a
+// longer one.
+inline constexpr double kQuietModules = 5.0;
+// A character may leave at most this many times the variance the whole
+// symbol is allowed to leave over its own samples.
+inline constexpr double kCharacterFit = 4.0;
 
 // What building a layout and its lattice costs, in the budget's units.
 inline constexpr long kLayoutWork = 5'000;
@@ -70,8 +86,11 @@ class Synthesis {
         budget_(&budget) {}
   bool OutOfWork() const { return budget_->Exhausted(); }
 
-  // Finds the frame. False when there is no symbol-like structure at all.
+  // Finds the frame. False when there is no symbol-like structure at all,
+  // or its ends and the paper beside them are not in the samples (then
+  // EndsOutside()).
   bool Frame(bool reversed);
+  bool EndsOutside() const { return endsOutside_; }
   double EndScore() const { return endScore_; }
 
   // Beam search; `forced`: the only data allowed (the guard), else all.
@@ -81,14 +100,19 @@ class Synthesis {
   // where they drifted (for another polish), else they stand straight.
   // False when there is no symbol.
   bool Refit(bool keepDrift);
-  // Moves the best symbol's characters, each end a little at a time, to
-  // where they explain the samples best: the search's drift steps are coarse.
+  // Moves the best symbol's characters, each end a little at a time (the
+  // start's beginning and the stop's end too), to where they explain the
+  // samples best: the search's drift steps are coarse.
   // True when the symbol then explains the samples down to about the
   // paper's noise.
   bool Polish();
-  // The same for any symbol: its data and where its characters end (moved
-  // in place); the squared error left over samples [ks, ke).
-  double PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks, long ke) const;
+  // What the best symbol leaves per scored sample after the last polish.
+  double Polished() const { return polished_; }
+  // The same for any symbol: its data, where its start begins and where its
+  // characters end, against their straight places (moved in place); the
+  // squared error left over samples [ks, ke).
+  double PolishEnds(std::span<const int> data, double& begin, std::vector<double>& ends, long ks,
+                    long ke) const;
   std::vector<double> EndsOf(int nodeIndex) const;
   // The paper's noise variance in the quiet zones, -1 when there are none.
   double QuietVariance() const;
@@ -116,6 +140,11 @@ class Synthesis {
   std::pair<long, long> Reach(int slot, double at, long ks, long ke) const;
   double Score(const Node& n) const { return n.sse - static_cast<double>(n.scoredTo) * noise_; }
   std::vector<int> DataOf(int nodeIndex) const;
+  // The lattice of the layout's alphabet and the characters that could
+  // stand in its ends' places, for a new layout.
+  void BuildLattices();
+  double QuietModules() const;
+  double MaxDrift() const { return std::max(kMaxDrift, kDriftPerModule * layout_.Length()); }
   // The glyph bank of the search's pool for a place, built on first use.
   GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
 
@@ -126,7 +155,16 @@ class Synthesis {
   int count_;
   Budget* budget_;
   SymbolLayout layout_{0, 0, 2.5, 1.0};
-  Lattice lattice_;
+  // The lattice of the layout's alphabet, shared by copies.
+  std::shared_ptr<const Lattice> lattice_;
+  // What could stand in the start's ([0]) and the stop's ([1]) place, and
+  // its lattice, shared by copies; none for Code 39, whose alphabet and
+  // lattice_ it is.
+  struct Rivals {
+    std::vector<Glyph> glyphs;
+    Lattice lattice;
+  };
+  std::shared_ptr<const Rivals> rivals_[2];
   detail::Frame frame_;
   double noise_ = 1.0;  // residual variance per sample the ends left
   double endScore_ = kInf;
@@ -153,6 +191,9 @@ class Synthesis {
   Scratch scratch_;
   int best_ = -1;
   int runnerUp_ = -1;
+  double polished_ = kInf;
+  bool refitted_ = false;  // the frame is the refit's
+  bool endsOutside_ = false;
 };
 
 }  // namespace markwire::barcode::synthesis::detail

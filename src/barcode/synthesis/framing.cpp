@@ -165,8 +165,16 @@ bool Synthesis::Frame(bool reversed) {
   }
   if (!std::isfinite(left.perSample) || !std::isfinite(right.perSample)) return false;
   layout_ = std::move(layout);
-  lattice_ = BuildLattice(layout_);
-  Spend(kLatticeWork);
+  // No symbol without its ends and the paper beside them in the samples
+  // (a module's leeway: the refit may still move the ends; the test is
+  // exact).
+  const double quiet = (QuietModules() - 1) * spm;
+  if (left.at - quiet < 0 ||
+      left.at + layout_.Length() * spm + quiet > static_cast<double>(n - 1)) {
+    endsOutside_ = true;
+    return false;
+  }
+  BuildLattices();
   frame_.k0 = left.at;
   frame_.spm = spm;
   frame_.sigma = 0.5 * (left.sigma + right.sigma);

@@ -125,6 +125,39 @@ SymbolLayout::SymbolLayout(int symbology, int count, double wide, double gap)
   length_ = starts_.back() + stopWidth;
 }
 
+double SymbolLayout::WidestSpace() const {
+  if (symbology_ == kCode39) return std::max(wide_, gap_);
+  if (symbology_ == kInterleaved2of5) return wide_;
+  return 4.0;
+}
+
+std::vector<Glyph> SymbolLayout::EndRivals(bool start) const {
+  std::vector<Glyph> rivals;
+  if (!Valid()) return rivals;
+  if (symbology_ == kCode39) return alphabet_;
+  if (symbology_ == kInterleaved2of5) {
+    if (!start) return {start_};
+    Glyph backwards = stop_;
+    const double end = stop_.bars.back().second;
+    backwards.bars.clear();
+    for (auto it = stop_.bars.rbegin(); it != stop_.bars.rend(); ++it)
+      backwards.bars.emplace_back(end - it->second, end - it->first);
+    backwards.shown = "stop backwards";
+    return {stop_, backwards};
+  }
+  // Code 128: the data values, then START A and START B; START C too in the
+  // stop's place.
+  const auto rows = SymbolRows(kCode128);
+  for (int v = 0; v < kStartC + (start ? 0 : 1); ++v) {
+    const SymbolRow& row = rows[static_cast<std::size_t>(v)];
+    Glyph rival{{std::string(row.pattern)}, BarsOf(Modules(row.pattern)), v,
+                std::string(row.symbol)};
+    if (!start) rival.bars.emplace_back(11.0, 13.0);
+    rivals.push_back(std::move(rival));
+  }
+  return rivals;
+}
+
 int SymbolLayout::CheckValue(std::span<const int> data) {
   long sum = kStartC;
   for (std::size_t i = 0; i < data.size(); ++i)

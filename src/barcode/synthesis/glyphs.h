@@ -54,6 +54,16 @@ class SymbolLayout {
   double Length() const { return length_; }
   double Wide() const { return wide_; }
   double Gap() const { return gap_; }
+  // The widest space inside a symbol, in modules: paper in front of the
+  // start or behind the stop has to be wider to be told from it.
+  double WidestSpace() const;
+
+  // The characters that could stand in the start's (or the stop's) place
+  // instead: Code 39 every data character; Code 128 every other character
+  // (before the stop's bar of two modules, in its place); Interleaved 2 of
+  // 5, whose data characters are far wider, the other end's character and
+  // the stop backwards.
+  std::vector<Glyph> EndRivals(bool start) const;
 
   const Glyph& Start() const { return start_; }
   const Glyph& Stop() const { return stop_; }

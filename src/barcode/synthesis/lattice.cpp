@@ -4,9 +4,9 @@
 
 namespace markwire::barcode::synthesis::detail {
 
-Lattice BuildLattice(const SymbolLayout& layout) {
+Lattice BuildLattice(std::span<const Glyph> glyphs) {
   Lattice lattice;
-  for (const Glyph& glyph : layout.Alphabet())
+  for (const Glyph& glyph : glyphs)
     for (const auto& [a, b] : glyph.bars) lattice.edges.insert(lattice.edges.end(), {a, b});
   std::sort(lattice.edges.begin(), lattice.edges.end());
   lattice.edges.erase(std::unique(lattice.edges.begin(), lattice.edges.end(),
@@ -17,7 +17,7 @@ Lattice BuildLattice(const SymbolLayout& layout) {
         std::lower_bound(lattice.edges.begin(), lattice.edges.end(), x - 1e-9) -
         lattice.edges.begin());
   };
-  for (const Glyph& glyph : layout.Alphabet()) {
+  for (const Glyph& glyph : glyphs) {
     auto& bars = lattice.bars.emplace_back();
     for (const auto& [a, b] : glyph.bars) bars.emplace_back(index(a), index(b));
   }

@@ -1,10 +1,12 @@
-// The darkness of every data glyph of a layout at one place in the samples,
-// built from the distinct bar edges of the whole alphabet: the search and the
-// test compare every glyph at a place, and the glyphs share most of their
+// The darkness of every glyph of a set (a layout's data glyphs, or what
+// could stand in the place of its start or stop) at one place in the
+// samples, built from the distinct bar edges of the whole set: the search and
+// the test compare every glyph at a place, and the glyphs share most of their
 // edges.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -13,7 +15,7 @@
 
 namespace markwire::barcode::synthesis::detail {
 
-// The edges of every data glyph of a layout, in modules from the glyph's
+// The edges of every glyph of a set, in modules from the glyph's
 // start, and each glyph's bars as pairs of edge indices.
 //
 // A glyph's darkness is a sum of edge columns: each bar's start edge, less
@@ -34,7 +36,10 @@ struct Lattice {
   std::vector<std::pair<std::size_t, std::size_t>> pairs[2];
 };
 
-Lattice BuildLattice(const SymbolLayout& layout);
+Lattice BuildLattice(std::span<const Glyph> glyphs);
+inline Lattice BuildLattice(const SymbolLayout& layout) {
+  return BuildLattice(layout.Alphabet());
+}
 
 // The glyphs of a lattice placed at module `at`, stretched by `scale`, over
 // the samples [ks, ke): glyph g's darkness at sample ks + i is Glyph(g)[i].

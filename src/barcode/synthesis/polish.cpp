@@ -19,6 +19,9 @@ bool Synthesis::Refit(bool keepDrift) {
     chain[static_cast<std::size_t>(node.slot)] = i;
     if (keepDrift) ends[static_cast<std::size_t>(node.slot)] = node.offset;
   }
+  // Where the start begins against its straight place.
+  const double first =
+      keepDrift ? nodes_[static_cast<std::size_t>(chain.front())].at - layout_.SlotStart(0) : 0.0;
   const long n = static_cast<long>(samples_.size());
   const bool wideMatters = symbology_ == kCode39 || symbology_ == kInterleaved2of5;
   const bool gapMatters = symbology_ == kCode39;
@@ -53,7 +56,7 @@ bool Synthesis::Refit(bool keepDrift) {
       const int slot =
           static_cast<int>(std::lround(static_cast<double>(j) * (slots - 1) / (count - 1)));
       const auto startOf = [&](int s) {
-        return layout_.SlotStart(s) + (s == 0 ? 0.0 : ends[static_cast<std::size_t>(s - 1)]);
+        return layout_.SlotStart(s) + (s == 0 ? first : ends[static_cast<std::size_t>(s - 1)]);
       };
       const long ks = ClampIndex(slot == 0 ? std::floor(frame_.K(-3 * frame_.sigma - 1.5))
                                            : std::floor(frame_.K(startOf(slot))),
@@ -81,7 +84,7 @@ bool Synthesis::Refit(bool keepDrift) {
     // Slot `slot`'s darkness over samples [ks, ke) into out.
     const auto render = [&](int slot, long ks, long ke, std::span<double> out) {
       const auto si = static_cast<std::size_t>(slot);
-      const double begin = slot == 0 ? 0.0 : ends[si - 1];
+      const double begin = slot == 0 ? first : ends[si - 1];
       Spend(AddBars(layout.GlyphAt(slot, data).bars, layout.SlotStart(slot) + begin, f, ks, ke, out,
                     1.0, 1 + (ends[si] - begin) / layout.Advance(slot)));
     };
@@ -143,6 +146,7 @@ bool Synthesis::Refit(bool keepDrift) {
   }
   fitOf(best, levels);
   if (!std::isfinite(bestFit) || !(-levels.contrast >= kMinContrast)) return false;
+  refitted_ = true;
   frame_.k0 = best.k0;
   frame_.spm = (best.end - best.k0) / layoutAt(best.wide, best.gap).Length();
   frame_.sigma = best.sigma;
@@ -152,8 +156,7 @@ bool Synthesis::Refit(bool keepDrift) {
   noise_ = std::max(bestFit, 0.25);
   if (best.wide != layout_.Wide() || best.gap != layout_.Gap()) {
     layout_ = layoutAt(best.wide, best.gap);
-    lattice_ = BuildLattice(layout_);
-    Spend(kLatticeWork);
+    BuildLattices();
   }
   // The best symbol in the new frame, for a polish without a new search.
   for (int slot = 0; slot < layout_.Slots(); ++slot) {
@@ -161,7 +164,7 @@ bool Synthesis::Refit(bool keepDrift) {
     if (chain[si] < 0) continue;
     Node& node = nodes_[static_cast<std::size_t>(chain[si])];
     node.offset = ends[si];
-    const double begin = slot == 0 ? 0.0 : ends[si - 1];
+    const double begin = slot == 0 ? first : ends[si - 1];
     node.at = layout_.SlotStart(slot) + begin;
     node.scale = 1 + (ends[si] - begin) / layout_.Advance(slot);
   }
@@ -198,12 +201,17 @@ std::vector<double> Synthesis::EndsOf(int nodeIndex) const {
   return ends;
 }
 
-double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& ends, long ks,
-                             long ke) const {
+double Synthesis::PolishEnds(std::span<const int> data, double& begin, std::vector<double>& ends,
+                             long ks, long ke) const {
   const int slots = layout_.Slots();
   if (ke - ks < 4) return kInf;
+  // Where each character begins and ends against its straight place:
+  // bound[j] where character j begins, bound[j + 1] where it ends.
+  std::vector<double> bound(static_cast<std::size_t>(slots) + 1);
+  bound[0] = begin;
+  std::copy(ends.begin(), ends.end(), bound.begin() + 1);
   // Every character's darkness where it has any, kept: a move renders only
-  // the two characters it moves.
+  // the characters it moves.
   struct Piece {
     long from = 0, to = 0;
     std::vector<double> dark;
@@ -212,9 +220,9 @@ double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& end
     }
   };
   const auto render = [&](int j, Piece& piece) {
-    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
-    const double at = layout_.SlotStart(j) + begin;
-    const double scale = 1 + (ends[static_cast<std::size_t>(j)] - begin) / layout_.Advance(j);
+    const auto ji = static_cast<std::size_t>(j);
+    const double at = layout_.SlotStart(j) + bound[ji];
+    const double scale = 1 + (bound[ji + 1] - bound[ji]) / layout_.Advance(j);
     const auto& bars = layout_.GlyphAt(j, data).bars;
     const double reach = EdgeReach(frame_.sigma) + std::fabs(frame_.spread);
     piece.from = ClampIndex(std::floor(frame_.K(bars.front().first * scale + at - reach)), ks, ke);
@@ -236,43 +244,53 @@ double Synthesis::PolishEnds(std::span<const int> data, std::vector<double>& end
     const double r = samples_[static_cast<std::size_t>(k)] - frame_.space - frame_.contrast * d;
     return r * r;
   };
-  Piece first, second;
+  Piece moved[2];
   std::vector<double> changed;
+  const double maxDrift = MaxDrift();
   for (const double step : {0.1, 0.05, 0.025}) {
-    for (int j = 0; j + 1 < slots; ++j) {
+    // Every bound: between two characters it moves both, the symbol's
+    // first and last only the start or the stop (the frame may have put
+    // them a little off).
+    for (int b = 0; b <= slots; ++b) {
       if (OutOfWork()) return kInf;
-      const auto ji = static_cast<std::size_t>(j);
-      const Piece& oldFirst = pieces[ji];
-      const Piece& oldSecond = pieces[ji + 1];
+      const int lo = std::max(b - 1, 0), hi = std::min(b, slots - 1);
+      const auto bi = static_cast<std::size_t>(b);
       for (const double sign : {-1.0, 1.0}) {
-        const double was = ends[ji];
-        if (std::fabs(was + sign * step) > kMaxDrift) continue;
-        // Out with the two characters as they are, in with them moved.
-        ends[ji] = was + sign * step;
-        render(j, first);
-        render(j + 1, second);
-        const long from = std::min({oldFirst.from, oldSecond.from, first.from, second.from});
-        const long to = std::max({oldFirst.to, oldSecond.to, first.to, second.to});
+        const double was = bound[bi];
+        if (std::fabs(was + sign * step) > maxDrift) continue;
+        // Out with the characters as they are, in with them moved.
+        bound[bi] = was + sign * step;
+        long from = ke, to = ks;
+        for (int j = lo; j <= hi; ++j) {
+          const Piece& old = pieces[static_cast<std::size_t>(j)];
+          Piece& now = moved[j - lo];
+          render(j, now);
+          from = std::min({from, old.from, now.from});
+          to = std::max({to, old.to, now.to});
+        }
         const auto span = static_cast<std::size_t>(std::max(0L, to - from));
         Spend(static_cast<long>(span));
         changed.resize(span);
         double delta = 0;
         for (long k = from; k < to; ++k) {
           const double d = dark[static_cast<std::size_t>(k - ks)];
-          const double now = d - oldFirst.At(k) - oldSecond.At(k) + first.At(k) + second.At(k);
+          double now = d;
+          for (int j = lo; j <= hi; ++j)
+            now += moved[j - lo].At(k) - pieces[static_cast<std::size_t>(j)].At(k);
           changed[static_cast<std::size_t>(k - from)] = now;
           delta += residual(k, now) - residual(k, d);
         }
         if (delta < 0) {
           std::copy(changed.begin(), changed.end(), dark.begin() + (from - ks));
-          std::swap(pieces[ji], first);
-          std::swap(pieces[ji + 1], second);
+          for (int j = lo; j <= hi; ++j) std::swap(pieces[static_cast<std::size_t>(j)], moved[j - lo]);
           break;
         }
-        ends[ji] = was;
+        bound[bi] = was;
       }
     }
   }
+  begin = bound[0];
+  std::copy(bound.begin() + 1, bound.end(), ends.begin());
   double sse = 0;
   for (long k = ks; k < ke; ++k) sse += residual(k, dark[static_cast<std::size_t>(k - ks)]);
   return sse;
@@ -287,18 +305,20 @@ bool Synthesis::Polish() {
   if (std::find(chain.begin(), chain.end(), -1) != chain.end()) return false;
   const std::vector<int> data = DataOf(best_);
   std::vector<double> ends = EndsOf(best_);
+  double first = nodes_[static_cast<std::size_t>(chain.front())].at - layout_.SlotStart(0);
   const long ks = firstScored_;
   const long ke = nodes_[static_cast<std::size_t>(best_)].scoredTo;
-  const double sse = PolishEnds(data, ends, ks, ke);
+  const double sse = PolishEnds(data, first, ends, ks, ke);
   if (!std::isfinite(sse)) return false;
   for (int j = 0; j < slots; ++j) {
     Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
-    const double begin = j == 0 ? 0.0 : ends[static_cast<std::size_t>(j - 1)];
+    const double begin = j == 0 ? first : ends[static_cast<std::size_t>(j - 1)];
     node.offset = ends[static_cast<std::size_t>(j)];
     node.at = layout_.SlotStart(j) + begin;
     node.scale = 1 + (node.offset - begin) / layout_.Advance(j);
   }
-  return Clean(sse / static_cast<double>(ke - ks), QuietVariance());
+  polished_ = sse / static_cast<double>(ke - ks);
+  return Clean(polished_, QuietVariance());
 }
 
 // Explained down to about the paper's noise: within 2.5 times its variance
@@ -316,6 +336,37 @@ double Synthesis::QuietVariance() const {
       samples_, ClampIndex(std::floor(frame_.K(-margin)), 0, static_cast<long>(samples_.size())),
       ClampIndex(std::ceil(frame_.K(layout_.Length() + margin)), 0,
                  static_cast<long>(samples_.size())));
+}
+
+void Synthesis::BuildLattices() {
+  lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
+  Spend(kLatticeWork);
+  const auto rivalsOf = [](const SymbolLayout& layout, bool start) {
+    auto rivals = std::make_shared<Rivals>();
+    rivals->glyphs = layout.EndRivals(start);
+    rivals->lattice = BuildLattice(rivals->glyphs);
+    return std::shared_ptr<const Rivals>(std::move(rivals));
+  };
+  if (symbology_ == kCode39) {
+    // The alphabet: lattice_ itself.
+    rivals_[0] = rivals_[1] = nullptr;
+  } else if (symbology_ == kCode128) {
+    // The same for every Code 128 symbol, built once.
+    static const std::shared_ptr<const Rivals> code128[2] = {
+        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), true),
+        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), false)};
+    rivals_[0] = code128[0];
+    rivals_[1] = code128[1];
+  } else {
+    // A glyph or two, at this wide:narrow ratio.
+    rivals_[0] = rivalsOf(layout_, true);
+    rivals_[1] = rivalsOf(layout_, false);
+    Spend(kLayoutWork);
+  }
+}
+
+double Synthesis::QuietModules() const {
+  return std::max(kQuietModules, layout_.WidestSpace() + 1.0);
 }
 
 std::vector<int> Synthesis::DataOf(int nodeIndex) const {

@@ -56,7 +56,7 @@ GlyphBank& Synthesis::Bank(std::size_t& pooled, long ks, long ke, double at, dou
     scratch_.poolKeys.emplace_back();
   }
   scratch_.poolKeys[pooled] = key;
-  scratch_.pool[pooled].Place(lattice_, frame_, ks, ke, at, scale);
+  scratch_.pool[pooled].Place(*lattice_, frame_, ks, ke, at, scale);
   return scratch_.pool[pooled++];
 }
 
@@ -68,31 +68,40 @@ bool Synthesis::Search(std::span<const int> forced) {
   const double space = frame_.space;
   const double contrast = frame_.contrast;
 
-  // The start character, with the quiet zone before it.
-  Node root;
-  root.sum = SymbolLayout::CheckValue({});
+  // The start character, with the quiet zone before it. In a frame of the
+  // refit, fitted to the whole symbol, the start may lie a little off:
+  // there it is tried up to a module either way too, its own place first.
   firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
-  root.scoredTo = ClampIndex(std::ceil(frame_.K(SlotReachEnd(0, 0))), firstScored_, n);
-  {
-    std::vector<double> d(static_cast<std::size_t>(root.scoredTo - firstScored_), 0.0);
-    Spend(AddBars(layout_.Start().bars, 0, frame_, firstScored_, root.scoredTo, d));
+  const int shifts = refitted_ ? static_cast<int>(std::floor(kStartShift / kDriftStep + 1e-9)) : 0;
+  nodes_.reserve(static_cast<std::size_t>(layout_.Slots()) * kBeamWidth + 2 * shifts + 1);
+  std::vector<int> beam;
+  std::vector<double> d;
+  for (int k = 0; k <= 2 * shifts; ++k) {
+    const double shift = (k % 2 == 0 ? 1 : -1) * ((k + 1) / 2) * kDriftStep;
+    Node root;
+    root.sum = SymbolLayout::CheckValue({});
+    root.at = layout_.SlotStart(0) + shift;
+    root.offset = shift;
+    root.scoredTo = ClampIndex(std::ceil(frame_.K(SlotReachEnd(0, shift))), firstScored_, n);
+    d.assign(static_cast<std::size_t>(root.scoredTo - firstScored_), 0.0);
+    Spend(AddBars(layout_.Start().bars, root.at, frame_, firstScored_, root.scoredTo, d));
     for (std::size_t i = 0; i < d.size(); ++i) {
       const double r = y[static_cast<std::size_t>(firstScored_) + i] - space - contrast * d[i];
       root.sse += r * r;
     }
+    beam.push_back(static_cast<int>(nodes_.size()));
+    nodes_.push_back(root);
   }
-  nodes_.reserve(static_cast<std::size_t>(layout_.Slots()) * kBeamWidth + 1);
-  nodes_.push_back(root);
-  std::vector<int> beam = {0};
 
   std::vector<double> carry, residual, squares, templ;
   std::vector<std::size_t> tried;
   std::vector<double> straight;
   const std::size_t alphabet = layout_.Alphabet().size();
   const double steps[] = {0.0, -kDriftStep, kDriftStep};
+  const double maxDrift = MaxDrift();
   // Where a child of `parent` with drift step s ends, and what it scores to.
   const auto offsetOf = [&](const Node& parent, int s) {
-    return std::clamp(parent.offset + steps[s], -kMaxDrift, kMaxDrift);
+    return std::clamp(parent.offset + steps[s], -maxDrift, maxDrift);
   };
   const auto endOf = [&](const Node& parent, int slot, double offset) {
     return ClampIndex(std::ceil(frame_.K(SlotReachEnd(slot, offset))), parent.scoredTo, n);
@@ -187,10 +196,25 @@ bool Synthesis::Search(std::span<const int> forced) {
     order.clear();
     for (std::size_t i = 0; i < trials.size(); ++i)
       if (trials[i].step >= 0) order.emplace_back(trials[i].score, i);
+    // Behind starts tried in several places, each first character keeps only
+    // its best start.
+    const bool starts = slot == 1 && beam.size() > 1;
     const std::size_t keep = std::min(kBeamWidth, order.size());
-    std::partial_sort(order.begin(), order.begin() + static_cast<long>(keep), order.end());
+    if (starts) {
+      std::sort(order.begin(), order.end());
+      std::vector<char> taken(choices, 0);
+      std::size_t kept = 0;
+      for (const auto& entry : order)
+        if (!taken[entry.second % choices]) {
+          taken[entry.second % choices] = 1;
+          order[kept++] = entry;
+        }
+      order.resize(kept);
+    } else {
+      std::partial_sort(order.begin(), order.begin() + static_cast<long>(keep), order.end());
+    }
     std::vector<int> next;
-    for (std::size_t k = 0; k < keep; ++k) {
+    for (std::size_t k = 0; k < std::min(keep, order.size()); ++k) {
       const std::size_t i = order[k].second;
       const int parentIndex = beam[i / choices];
       const Node parent = nodes_[static_cast<std::size_t>(parentIndex)];
@@ -217,7 +241,10 @@ bool Synthesis::Search(std::span<const int> forced) {
   }
   for (std::size_t i = 0; i < scratch_.pool.size(); ++i) Spend(scratch_.pool[i].TakeWork());
   best_ = beam.front();
-  if (beam.size() > 1) runnerUp_ = beam[1];
+  // The best other symbol: other characters, not only another drift.
+  const std::vector<int> data = DataOf(best_);
+  for (std::size_t k = 1; k < beam.size() && runnerUp_ < 0; ++k)
+    if (DataOf(beam[k]) != data) runnerUp_ = beam[k];
   return true;
 }
 

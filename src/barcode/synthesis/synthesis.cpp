@@ -12,13 +12,17 @@ namespace {
 
 using detail::Synthesis;
 
-// Both directions framed, the one whose ends fit better first.
+// Both directions framed, the one whose ends fit better first; `outside`:
+// a direction's ends or quiet zones lay outside the samples.
 std::vector<Synthesis> FrameBoth(std::span<const double> samples, int symbology, int count,
-                                 detail::Budget& budget) {
+                                 detail::Budget& budget, bool& outside) {
   std::vector<Synthesis> framed;
   for (const bool reversed : {false, true}) {
     Synthesis synthesis(samples, symbology, count, budget);
-    if (synthesis.Frame(reversed)) framed.push_back(std::move(synthesis));
+    if (synthesis.Frame(reversed))
+      framed.push_back(std::move(synthesis));
+    else
+      outside = outside || synthesis.EndsOutside();
   }
   std::sort(framed.begin(), framed.end(),
             [](const Synthesis& a, const Synthesis& b) { return a.EndScore() < b.EndScore(); });
@@ -35,9 +39,10 @@ Verdict OutOfWork(Verdict verdict) {
 // The search on each framed direction (copies: a refit moves the frame),
 // the other only when the first fails and its ends fit nearly as well.
 // Whatever runs out of work is refused.
-Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
+Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool outside) {
   Verdict best;
-  best.explanation = "no symbol-like structure in the samples";
+  best.explanation = outside ? "the symbol's ends or the paper beside them are not in the samples"
+                             : "no symbol-like structure in the samples";
   for (std::size_t i = 0; i < framed.size(); ++i) {
     if (framed[i].OutOfWork()) return OutOfWork(std::move(best));
     if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
@@ -49,10 +54,17 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
     // A symbol not explained down to the paper's noise gets a frame fitted
     // to the whole of it and a second search.
     // Still not: the frame fitted once more with the characters where they
-    // drifted, and polished again.
-    if (!framed[i].Polish() && framed[i].Refit(false) && framed[i].Search(forced) &&
-        !framed[i].Polish() && framed[i].Refit(true))
-      framed[i].Polish();
+    // drifted, and polished again. A refit that explains the samples worse
+    // than the frame before it (a long symbol whose speed wandered, fitted
+    // straight, can lose its ends) is dropped.
+    if (!framed[i].Polish()) {
+      Synthesis before = framed[i];
+      if (framed[i].Refit(false) && framed[i].Search(forced) && !framed[i].Polish() &&
+          framed[i].Refit(true))
+        framed[i].Polish();
+      if (!(framed[i].Polished() < before.Polished()) && !framed[i].OutOfWork())
+        framed[i] = std::move(before);
+    }
     Verdict verdict = framed[i].Judge(!forced.empty());
     if (framed[i].OutOfWork()) return OutOfWork(std::move(verdict));
     // A character that another fits clearly better in its place (the
@@ -94,6 +106,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced) {
 struct SymbolReader::Framed {
   detail::Budget budget;
   std::vector<Synthesis> directions;
+  bool outside = false;  // a direction's ends lay outside the samples
 };
 
 SymbolReader::SymbolReader(std::span<const double> samples, int symbology, int count,
@@ -101,7 +114,7 @@ SymbolReader::SymbolReader(std::span<const double> samples, int symbology, int c
     : symbology_(symbology),
       count_(count),
       framed_(std::make_unique<Framed>(Framed{detail::Budget(workBudget), {}})) {
-  framed_->directions = FrameBoth(samples, symbology, count, framed_->budget);
+  framed_->directions = FrameBoth(samples, symbology, count, framed_->budget, framed_->outside);
 }
 
 long SymbolReader::WorkSpent() const {
@@ -111,7 +124,7 @@ long SymbolReader::WorkSpent() const {
 SymbolReader::~SymbolReader() = default;
 
 Verdict SymbolReader::Decode() const {
-  return Run(framed_->directions, {});
+  return Run(framed_->directions, {}, framed_->outside);
 }
 
 Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count) {
@@ -144,7 +157,7 @@ Verdict SymbolReader::Confirm(const PatternList& patterns) const {
       data.push_back(layout.FindData(std::span(&patterns[i], per)));
     if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
   }
-  Verdict verdict = Run(framed_->directions, data);
+  Verdict verdict = Run(framed_->directions, data, framed_->outside);
   if (verdict.data != data) verdict.accepted = false;
   return verdict;
 }

@@ -3,8 +3,10 @@
 // symbol are estimated from its start and stop characters and quiet zones;
 // then a beam search goes character by character through the symbology's
 // alphabet (the number of characters is known from the format), following
-// the slow drift of the card's speed. A symbol is accepted only when every
-// character of it explains the samples clearly better than any other
+// the slow drift of the card's speed. A symbol is accepted only when its ends
+// and the paper beside them are in the samples, every character of it is
+// explained about as well as the whole symbol, and every character, start
+// and stop included, explains the samples clearly better than any other
 // character in its place would: that same test guards the classic decoders.
 #pragma once
 
@@ -28,11 +30,12 @@ struct Verdict {
   PatternList patterns;
   // The weakest point: how much worse (in units of the residual noise
   // variance) the best other character in its place fits, or the best
-  // other whole symbol the search kept; the character's data index (-1 for
-  // a whole symbol), the rival, and both as text.
+  // other whole symbol the search kept; the data character's index (-1 for
+  // the start, the stop, Code 128's check character or a whole symbol), the
+  // rival, and both as text.
   double margin = 0;
   int weakest = -1;
-  int alternative = -1;  // the rival's alphabet index, -1 for a whole symbol
+  int alternative = -1;  // the rival's alphabet index where `weakest` is one, else -1
   std::string weakestShown;
   std::string alternativeShown;
   bool reversed = false;  // the symbol lies last character first in the samples

@@ -1,10 +1,11 @@
 // The test of a symbol, whether the second decoder found it or a classic
-// decoder read it: every character against every other in its place, the
-// best other symbol of the search, and the fit against the paper's noise.
+// decoder read it: its ends and quiet zones in the samples, every character
+// (start and stop included) against every other that could stand in its
+// place, the best other symbol of the search, and the fit, of the whole
+// symbol and of each character, against the paper's noise.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,25 @@ Verdict Synthesis::Judge(bool confirming) const {
   for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
   const double variance = std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), 0.25);
 
-  // For every data character, every other character in its place (with the
-  // check character that then belongs to the symbol), nudged a little either
-  // way: how much worse does it explain the samples?
+  // Every character of the symbol, the start and the stop included, against
+  // every other character that could stand in its place, nudged a little
+  // either way, everything else left as it is: how much worse does it
+  // explain the samples? Each character on its own evidence: Code 128's check
+  // character is a character like the others, not a reason to trust the
+  // ones it sums (two wrong characters can keep it right).
   verdict.margin = kInf;
-  const std::size_t alphabet = layout_.Alphabet().size();
-  const int checkSlot = layout_.IsCheck(layout_.DataSlots() + 1) ? layout_.DataSlots() + 1 : -1;
-  const int check = checkSlot >= 0 ? SymbolLayout::CheckValue(data) : -1;
+  int weakestSlot = -1;  // -1: the best other whole symbol
+  const auto consider = [&](double margin, int slot, const Glyph& mine, const Glyph& rival,
+                            int alternative) {
+    if (!(margin < verdict.margin)) return;
+    verdict.margin = margin;
+    weakestSlot = slot;
+    // Only a data character can be exchanged (Run's repair).
+    verdict.weakest = layout_.IsData(slot) ? slot - 1 : -1;
+    verdict.alternative = layout_.IsData(slot) ? alternative : -1;
+    verdict.weakestShown = mine.shown;
+    verdict.alternativeShown = rival.shown;
+  };
   // What the symbol itself leaves over the samples before each one, so that
   // any stretch's share is a difference.
   std::vector<double> own(len + 1, 0.0);
@@ -60,14 +73,13 @@ Verdict Synthesis::Judge(bool confirming) const {
   const auto ownIn = [&](long from, long to) {
     return own[static_cast<std::size_t>(to - ks)] - own[static_cast<std::size_t>(from - ks)];
   };
-  // The residual over [from, to) once the characters in `slots` are taken
-  // out of the symbol's darkness, and the sum of its squares.
+  // The residual over [from, to) once slot `out` is taken out of the
+  // symbol's darkness, and the sum of its squares.
   std::vector<double> residual;
-  const auto without = [&](std::initializer_list<int> slotsOut, long from, long to) {
+  const auto without = [&](int out, long from, long to) {
     std::vector<double> base(dark.begin() + (from - ks), dark.begin() + (to - ks));
-    for (const int s2 : slotsOut)
-      Spend(AddBars(layout_.GlyphAt(s2, data).bars, at[static_cast<std::size_t>(s2)], frame_, from,
-                    to, base, -1.0, scale[static_cast<std::size_t>(s2)]));
+    Spend(AddBars(layout_.GlyphAt(out, data).bars, at[static_cast<std::size_t>(out)], frame_, from,
+                  to, base, -1.0, scale[static_cast<std::size_t>(out)]));
     Spend(static_cast<long>(base.size()) / 2);
     residual.resize(base.size());
     for (std::size_t j = 0; j < base.size(); ++j)
@@ -75,100 +87,47 @@ Verdict Synthesis::Judge(bool confirming) const {
           samples_[static_cast<std::size_t>(from) + j] - frame_.space - frame_.contrast * base[j];
     return Dot(residual.data(), residual.data(), residual.size());
   };
-  GlyphBank bank, checks;
-  std::vector<double> scores(alphabet);
-  // Code 128: every other check character, on its own stretch.
-  std::vector<double> checkWorse(alphabet, 0.0);
-  std::pair<long, long> checkReach{ke, ke};
-  if (checkSlot >= 0) {
-    checkReach = Reach(checkSlot, at[static_cast<std::size_t>(checkSlot)], ks, ke);
-    const auto [from, to] = checkReach;
-    const double r2 = without({checkSlot}, from, to);
-    bank.Place(lattice_, frame_, from, to, at[static_cast<std::size_t>(checkSlot)],
-               scale[static_cast<std::size_t>(checkSlot)]);
-    bank.SseAll(residual.data(), r2, frame_.contrast, scores);
-    for (std::size_t v = 0; v < alphabet; ++v) checkWorse[v] = scores[v] - ownIn(from, to);
-  }
-  // The check character when data character `slot` is glyph g instead.
-  const auto checkWith = [&](int slot, int g) {
-    const int weight = slot % 103;
-    return ((check + weight * (g - data[static_cast<std::size_t>(slot - 1)])) % 103 + 103) % 103;
-  };
-  std::vector<double> least(alphabet), checkShare(alphabet, 0.0);
-  for (int slot = 1; slot <= layout_.DataSlots(); ++slot) {
-    Spend(bank.TakeWork() + checks.TakeWork());
+  GlyphBank bank;
+  std::vector<double> scores, least;
+  const int check = layout_.IsCheck(layout_.DataSlots() + 1) ? SymbolLayout::CheckValue(data) : -1;
+  for (int slot = 0; slot < slots; ++slot) {
+    Spend(bank.TakeWork());
     if (OutOfWork()) return verdict;  // refused: Run says why
     const auto si = static_cast<std::size_t>(slot);
-    const int mine = data[si - 1];
+    const bool end = slot == 0 || slot + 1 == slots;
+    // At either end what could stand there instead (for Code 39 the
+    // alphabet), elsewhere the alphabet.
+    const Rivals* const rivals = end ? rivals_[slot == 0 ? 0 : 1].get() : nullptr;
+    const Lattice& lattice = rivals ? rivals->lattice : *lattice_;
+    const std::span<const Glyph> others = rivals ? std::span<const Glyph>(rivals->glyphs)
+                                                 : layout_.Alphabet();
+    if (others.empty()) continue;
+    const int mine = end ? -1 : layout_.IsCheck(slot) ? check : data[si - 1];
     const auto [from, to] = Reach(slot, at[si], ks, ke);
-    std::fill(least.begin(), least.end(), kInf);
-    const bool apart = checkSlot < 0 || to <= checkReach.first || from >= checkReach.second;
-    if (apart) {
-      // Every other glyph here, nudged a little either way; the check
-      // character that then belongs to the symbol adds its own share.
-      const double r2 = without({slot}, from, to);
-      const double before = ownIn(from, to);
-      if (check >= 0) {
-        for (std::size_t g = 0; g < alphabet; ++g) {
-          const int v = checkWith(slot, static_cast<int>(g));
-          checkShare[g] = v != check ? checkWorse[static_cast<std::size_t>(v)] : 0.0;
-        }
-      }
-      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(lattice_, frame_, from, to, at[si] + nudge, scale[si]);
-        bank.SseAll(residual.data(), r2, frame_.contrast, scores);
-        for (std::size_t g = 0; g < alphabet; ++g)
-          least[g] = std::min(least[g], scores[g] - before);
-      }
-      for (std::size_t g = 0; g < alphabet; ++g) least[g] += checkShare[g];
-    } else {
-      // The last data character of Code 128 shares samples with the check
-      // character: both change together.
-      const long lo = std::min(from, checkReach.first);
-      const long hi = std::max(to, checkReach.second);
-      const auto span = static_cast<std::size_t>(hi - lo);
-      without({slot, checkSlot}, lo, hi);
-      const double before = ownIn(lo, hi);
-      checks.Place(lattice_, frame_, lo, hi, at[static_cast<std::size_t>(checkSlot)],
-                   scale[static_cast<std::size_t>(checkSlot)]);
-      const double c = frame_.contrast;
-      for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
-        bank.Place(lattice_, frame_, lo, hi, at[si] + nudge, scale[si]);
-        for (std::size_t g = 0; g < alphabet; ++g) {
-          if (static_cast<int>(g) == mine) continue;
-          const double* t = bank.Glyph(g);
-          const double* u =
-              checks.Glyph(static_cast<std::size_t>(checkWith(slot, static_cast<int>(g))));
-          double changed = 0;
-          Spend(static_cast<long>(span) / 4);
-          for (std::size_t i = 0; i < span; ++i) {
-            const double r = residual[i] - c * (t[i] + u[i]);
-            changed += r * r;
-          }
-          least[g] = std::min(least[g], changed - before);
-        }
-      }
+    const double r2 = without(slot, from, to);
+    const double before = ownIn(from, to);
+    least.assign(others.size(), kInf);
+    for (const double nudge : {0.0, -kDriftStep, kDriftStep}) {
+      bank.Place(lattice, frame_, from, to, at[si] + nudge, scale[si]);
+      bank.SseAll(residual.data(), r2, frame_.contrast, scores);
+      for (std::size_t g = 0; g < others.size(); ++g)
+        least[g] = std::min(least[g], scores[g] - before);
     }
-    for (std::size_t g = 0; g < alphabet; ++g) {
-      if (static_cast<int>(g) == mine) continue;
-      const double margin = least[g] / variance;
-      if (margin < verdict.margin) {
-        verdict.margin = margin;
-        verdict.weakest = slot - 1;
-        verdict.weakestShown = layout_.Alphabet()[static_cast<std::size_t>(mine)].shown;
-        verdict.alternativeShown = layout_.Alphabet()[g].shown;
-        verdict.alternative = static_cast<int>(g);
-      }
-    }
+    const Glyph& glyph = layout_.GlyphAt(slot, data);
+    for (std::size_t g = 0; g < others.size(); ++g)
+      if (static_cast<int>(g) != mine)
+        consider(least[g] / variance, slot, glyph, others[g], static_cast<int>(g));
   }
-  Spend(bank.TakeWork() + checks.TakeWork());
+  Spend(bank.TakeWork());
   // The best other whole symbol the search kept, polished as this one was.
   if (runnerUp_ >= 0) {
     const std::vector<int> other = DataOf(runnerUp_);
     std::vector<double> ends = EndsOf(runnerUp_);
-    const double margin = (PolishEnds(other, ends, ks, ke) - sse) / variance;
+    double begin = 0;
+    const double margin = (PolishEnds(other, begin, ends, ks, ke) - sse) / variance;
     if (margin < verdict.margin) {
       verdict.margin = margin;
+      weakestSlot = -1;
       verdict.weakest = -1;
       verdict.alternative = -1;
       verdict.weakestShown = "the symbol";
@@ -203,8 +162,64 @@ Verdict Synthesis::Judge(bool confirming) const {
   const double unknown = 0.03 * frame_.contrast;
   const double allowed = (quiet >= 0 ? 1.6 * quiet : unknown * unknown) + slack * slack;
   const bool explains = variance < allowed;
+  // The symbol's ends with paper beside them, wider than any space inside
+  // the symbol, have to be in the samples: else the samples may hold a
+  // longer symbol, or one cut off by the sensor's window.
+  const long n = static_cast<long>(samples_.size());
+  const auto lastSlot = static_cast<std::size_t>(slots - 1);
+  const double quietModules = QuietModules();
+  const double front = frame_.K(at.front() - quietModules);
+  const double back =
+      frame_.K(at[lastSlot] + scale[lastSlot] * layout_.Advance(slots - 1) + quietModules);
+  const bool startIn = front >= 0, stopIn = back <= static_cast<double>(n - 1);
+  // Every character has to be explained over its own samples as the whole
+  // symbol is, within kCharacterFit times: from where it starts to where the
+  // next one starts, the start from that much paper before it, the stop to
+  // as much behind it (read as paper beyond the scored samples). A character
+  // the model does not explain at all (a start that is something else, an
+  // end cut off, bars where the paper should be) hides in the whole
+  // symbol's average, not in its own.
+  const long paperFrom = startIn ? ClampIndex(std::ceil(front), 0, ks) : ks;
+  const long paperTo = stopIn ? ClampIndex(std::floor(back) + 1, ke, n) : ke;
+  const auto paperIn = [&](long from, long to) {
+    double sum = 0;
+    for (long k = from; k < to; ++k) {
+      const double r = samples_[static_cast<std::size_t>(k)] - frame_.space;
+      sum += r * r;
+    }
+    return sum;
+  };
+  Spend((ks - paperFrom + paperTo - ke) / 2);
+  double worstFit = 0;
+  int worstSlot = 0;
+  for (int slot = 0; slot < slots; ++slot) {
+    const long from =
+        slot == 0 ? ks : ClampIndex(std::floor(frame_.K(at[static_cast<std::size_t>(slot)])), ks, ke);
+    const long to = slot + 1 == slots
+                        ? ke
+                        : ClampIndex(std::floor(frame_.K(at[static_cast<std::size_t>(slot + 1)])),
+                                     from, ke);
+    double sum = ownIn(from, to);
+    long count = to - from;
+    if (slot == 0) {
+      sum += paperIn(paperFrom, ks);
+      count += ks - paperFrom;
+    }
+    if (slot + 1 == slots) {
+      sum += paperIn(ke, paperTo);
+      count += paperTo - ke;
+    }
+    if (count <= 0) continue;
+    const double fitHere = sum / static_cast<double>(count);
+    if (fitHere > worstFit) {
+      worstFit = fitHere;
+      worstSlot = slot;
+    }
+  }
+  const bool charactersFit = worstFit < kCharacterFit * allowed;
+  const bool ends = startIn && stopIn;
   verdict.fit = variance;
-  verdict.clean = Clean(variance, quiet);
+  verdict.clean = ends && Clean(variance, quiet);
   // What the model misses is not noise: it repeats from sample to sample,
   // so the samples count for less than their number. For a symbol of the
   // search's own, the margin needed grows with what the symbol leaves beyond
@@ -214,29 +229,46 @@ Verdict Synthesis::Judge(bool confirming) const {
   const double needed = confirming
                             ? kConfirmMargin
                             : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
-  verdict.accepted = explains && verdict.margin >= needed;
+  verdict.accepted = ends && explains && charactersFit && verdict.margin >= needed;
+  const auto place = [&](int slot) -> std::string {
+    if (slot == 0) return "the start";
+    if (slot + 1 == slots) return "the stop";
+    if (layout_.IsCheck(slot)) return "the check character";
+    return "character " + std::to_string(slot);
+  };
+  const double paperNoise = std::sqrt(std::max(quiet, 0.0));
   char line[200];
-  if (!explains && verdict.margin >= needed) {
+  if (!startIn || !stopIn) {
+    std::snprintf(line, sizeof line, "%s and %.0f modules of paper %s it are not in the samples",
+                  startIn ? "the stop" : "the start", quietModules,
+                  startIn ? "behind" : "before");
+  } else if (!explains && verdict.margin >= needed) {
     std::snprintf(line, sizeof line,
                   "the symbol leaves %.1f gray values unexplained where the paper has %.1f",
-                  std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)));
-  } else if (verdict.weakest < 0) {
+                  std::sqrt(variance), paperNoise);
+  } else if (!charactersFit && verdict.margin >= needed) {
+    std::snprintf(line, sizeof line,
+                  "%s \"%s\" leaves %.1f gray values unexplained where the paper has %.1f",
+                  place(worstSlot).c_str(), layout_.GlyphAt(worstSlot, data).shown.c_str(),
+                  std::sqrt(worstFit), paperNoise);
+  } else if (weakestSlot < 0) {
     std::snprintf(line, sizeof line,
                   "the best other symbol (%s) fits worse by a margin of %.1f (%.0f needed)",
                   verdict.alternativeShown.c_str() + std::string_view("another symbol ").size(),
                   verdict.margin, needed);
   } else {
     std::snprintf(line, sizeof line,
-                  "weakest character %d \"%s\": \"%s\" in its place fits worse by a margin of "
+                  "weakest %s \"%s\": \"%s\" in its place fits worse by a margin of "
                   "%.1f (%.0f needed)",
-                  verdict.weakest + 1, verdict.weakestShown.c_str(),
+                  place(weakestSlot).c_str(), verdict.weakestShown.c_str(),
                   verdict.alternativeShown.c_str(), verdict.margin, needed);
   }
   verdict.explanation = line;
-  char fit[120];
-  std::snprintf(fit, sizeof fit, "; fit %.1f, paper noise %.1f, contrast %.0f, blur %.2f",
-                std::sqrt(variance), std::sqrt(std::max(quiet, 0.0)), -frame_.contrast,
-                frame_.sigma);
+  char fit[160];
+  std::snprintf(fit, sizeof fit,
+                "; fit %.1f (%s %.1f), paper noise %.1f, contrast %.0f, blur %.2f",
+                std::sqrt(variance), place(worstSlot).c_str(), std::sqrt(worstFit), paperNoise,
+                -frame_.contrast, frame_.sigma);
   verdict.explanation += fit;
   return verdict;
 }
