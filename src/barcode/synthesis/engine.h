@@ -90,6 +90,22 @@ class Synthesis {
   // or its ends and the paper beside them are not in the samples (then
   // EndsOutside()).
   bool Frame(bool reversed);
+  // Resamples the framed samples so that each character stands at its
+  // straight place, the card's changing speed taken out, and levels the
+  // paper and the ink along the card; then frames them again. False when
+  // the bar edges do not tell the characters apart (blur, noise), when
+  // there is nothing to follow, or when the new samples frame no symbol.
+  bool FollowCard();
+  // What following the card took out: the slowest and the fastest speed
+  // between two characters against the mean, and how far the paper or the
+  // ink level changed along the symbol, against the contrast.
+  struct Followed {
+    bool followed = false;
+    double slowest = 1;
+    double fastest = 1;
+    double levels = 0;
+  };
+  const Followed& FollowedCard() const { return followed_; }
   bool EndsOutside() const { return endsOutside_; }
   double EndScore() const { return endScore_; }
 
@@ -194,6 +210,7 @@ class Synthesis {
   double polished_ = kInf;
   bool refitted_ = false;  // the frame is the refit's
   bool endsOutside_ = false;
+  Followed followed_;
 };
 
 }  // namespace markwire::barcode::synthesis::detail

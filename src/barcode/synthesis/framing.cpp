@@ -109,10 +109,14 @@ bool Synthesis::Frame(bool reversed) {
   const double paper = sorted[static_cast<std::size_t>(n * 9 / 10)];
   const double ink = sorted[static_cast<std::size_t>(n / 20)];
   if (!(paper - ink >= kMinContrast)) return false;
-  const double threshold = paper - 0.3 * (paper - ink);
+  // Dark against the paper nearby: the lamp and the paper may fade along
+  // the card, so that paper at one end reads as dark as ink at the other.
+  const std::vector<double> near = RunningExtreme(samples_, std::max(8L, n / 16), true);
+  Spend(2 * n);
   long first = -1, last = -1;
   for (long k = 0; k < n; ++k) {
-    if (samples_[static_cast<std::size_t>(k)] < threshold) {
+    const double local = std::min(paper, near[static_cast<std::size_t>(k)]);
+    if (samples_[static_cast<std::size_t>(k)] < local - 0.3 * (local - ink)) {
       if (first < 0) first = k;
       last = k;
     }

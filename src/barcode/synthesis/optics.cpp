@@ -1,6 +1,8 @@
 #include "barcode/synthesis/optics.h"
 
 #include <algorithm>
+#include <deque>
+#include <vector>
 
 namespace markwire::barcode::synthesis::detail {
 
@@ -48,6 +50,26 @@ long AddBars(std::span<const Bar> bars, double at, const Frame& f, long ks, long
     }
   }
   return work;
+}
+
+std::vector<double> RunningExtreme(std::span<const double> y, long h, bool maximum) {
+  const long n = static_cast<long>(y.size());
+  std::vector<double> out(y.size());
+  std::deque<long> window;
+  const auto better = [&](long a, long b) {
+    return maximum ? y[static_cast<std::size_t>(a)] >= y[static_cast<std::size_t>(b)]
+                   : y[static_cast<std::size_t>(a)] <= y[static_cast<std::size_t>(b)];
+  };
+  long next = 0;
+  for (long k = 0; k < n; ++k) {
+    for (; next < n && next <= k + h; ++next) {
+      while (!window.empty() && better(next, window.back())) window.pop_back();
+      window.push_back(next);
+    }
+    while (window.front() < k - h) window.pop_front();
+    out[static_cast<std::size_t>(k)] = y[static_cast<std::size_t>(window.front())];
+  }
+  return out;
 }
 
 LevelFit FitLevels(std::span<const double> y, std::span<const double> d) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace markwire::barcode::synthesis::detail {
 
@@ -87,6 +88,9 @@ struct LevelFit {
   double contrast = 0;
 };
 LevelFit FitLevels(std::span<const double> y, std::span<const double> d);
+
+// The running maximum (or minimum) of y over [k - h, k + h], for every k.
+std::vector<double> RunningExtreme(std::span<const double> y, long h, bool maximum);
 
 // Sums with four running totals: the loops of the search and the test are
 // bound by the latency of one long chain of additions otherwise.

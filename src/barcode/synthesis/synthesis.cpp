@@ -1,6 +1,7 @@
 #include "barcode/synthesis/synthesis.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,7 +40,22 @@ Verdict OutOfWork(Verdict verdict) {
 // The search on each framed direction (copies: a refit moves the frame),
 // the other only when the first fails and its ends fit nearly as well.
 // Whatever runs out of work is refused.
-Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool outside) {
+// What following the card took out, for the explanation.
+std::string FollowedText(const Synthesis& synthesis) {
+  const auto& followed = synthesis.FollowedCard();
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "followed the card (speed %.0f to %.0f %% of its mean, levels changing %.0f %% "
+                "of the contrast): ",
+                100 * followed.slowest, 100 * followed.fastest, 100 * followed.levels);
+  return text;
+}
+
+Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool outside,
+            bool follow) {
+  // Straight frames first; only when they give nothing, the card followed.
+  std::vector<Synthesis> straight;
+  if (follow) straight = framed;
   Verdict best;
   best.explanation = outside ? "the symbol's ends or the paper beside them are not in the samples"
                              : "no symbol-like structure in the samples";
@@ -67,6 +83,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     }
     Verdict verdict = framed[i].Judge(!forced.empty());
     if (framed[i].OutOfWork()) return OutOfWork(std::move(verdict));
+    if (!follow) verdict.explanation = FollowedText(framed[i]) + verdict.explanation;
     // A character that another fits clearly better in its place (the
     // search's drift steps are coarse): take the better one, place the
     // symbol again and judge it again, a few times. The guard's symbol is
@@ -96,6 +113,21 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     if (best.accepted) break;
   }
   if (!framed.empty() && framed[0].OutOfWork()) return OutOfWork(std::move(best));
+  if (follow && !best.accepted) {
+    // The card's speed or levels changed along the symbol more than the
+    // straight frame and the search's drift follow: the samples
+    // straightened and levelled, framed and searched again.
+    std::vector<Synthesis> followed;
+    for (Synthesis& synthesis : straight) {
+      const bool ok = synthesis.FollowCard();
+      if (synthesis.OutOfWork()) return OutOfWork(std::move(best));
+      if (ok) followed.push_back(std::move(synthesis));
+    }
+    if (!followed.empty()) {
+      Verdict again = Run(std::move(followed), forced, outside, false);
+      if (again.accepted || again.gaveUp) return again;
+    }
+  }
   return best;
 }
 
@@ -124,7 +156,7 @@ long SymbolReader::WorkSpent() const {
 SymbolReader::~SymbolReader() = default;
 
 Verdict SymbolReader::Decode() const {
-  return Run(framed_->directions, {}, framed_->outside);
+  return Run(framed_->directions, {}, framed_->outside, true);
 }
 
 Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count) {
@@ -157,7 +189,7 @@ Verdict SymbolReader::Confirm(const PatternList& patterns) const {
       data.push_back(layout.FindData(std::span(&patterns[i], per)));
     if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
   }
-  Verdict verdict = Run(framed_->directions, data, framed_->outside);
+  Verdict verdict = Run(framed_->directions, data, framed_->outside, true);
   if (verdict.data != data) verdict.accepted = false;
   return verdict;
 }

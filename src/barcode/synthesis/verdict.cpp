@@ -216,7 +216,16 @@ Verdict Synthesis::Judge(bool confirming) const {
       worstSlot = slot;
     }
   }
-  const bool charactersFit = worstFit < kCharacterFit * allowed;
+  // Once the card is followed, a classic decoder's symbol is refused on
+  // evidence against it: a rival that fits clearly better, or a character
+  // the samples contradict (one explained far worse than the rest), not
+  // because the model as a whole still misses the card's motion by a
+  // little. On a straight frame the misfit may be the card's wander, under
+  // which the rivals' test is no evidence; a symbol of the search's own has
+  // no second reading behind it. Both must explain the samples.
+  const bool onEvidence = confirming && followed_.followed;
+  const bool charactersFit =
+      worstFit < kCharacterFit * (onEvidence ? std::max(allowed, variance) : allowed);
   const bool ends = startIn && stopIn;
   verdict.fit = variance;
   verdict.clean = ends && Clean(variance, quiet);
@@ -229,7 +238,8 @@ Verdict Synthesis::Judge(bool confirming) const {
   const double needed = confirming
                             ? kConfirmMargin
                             : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
-  verdict.accepted = ends && explains && charactersFit && verdict.margin >= needed;
+  verdict.accepted =
+      ends && (explains || onEvidence) && charactersFit && verdict.margin >= needed;
   const auto place = [&](int slot) -> std::string {
     if (slot == 0) return "the start";
     if (slot + 1 == slots) return "the stop";

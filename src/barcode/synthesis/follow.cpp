@@ -1,0 +1,209 @@
+// Following the card. Rollers pull the card past the sensor: it speeds up
+// as it enters, slows as it leaves, slips; the lamp and the paper are not
+// even. The frame's straight line from the start to the stop then misses the
+// characters in between by more than the search's drift can follow, and
+// paper and ink levels fitted once leave the far end unexplained.
+//
+// Every character of a symbology has the same number of bars, so the bar
+// edges alone tell where each character begins, whatever the data: the
+// samples are resampled so that the characters stand at their straight
+// places (the speed as a smooth profile through one knot per character) and
+// the levels are levelled, and the symbol is framed again on them.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "barcode/synthesis/engine.h"
+
+namespace markwire::barcode::synthesis::detail {
+namespace {
+
+// An edge is taken only where the samples swing past the local middle by
+// this share of the local contrast either way (noise does not flip it).
+constexpr double kEdgeHysteresis = 0.12;
+// Nothing to follow: the speed keeps within this share of its mean and the
+// levels within this share of the contrast.
+constexpr double kEvenSpeed = 0.02;
+constexpr double kEvenLevels = 0.03;
+// The speed between two knots may lie this far from the mean: ramps and
+// wander of up to 15 % either way, and some leeway for the knots' noise.
+constexpr double kSlowest = 0.75;
+constexpr double kFastest = 1.33;
+// The light is not trusted to fall below this share of its mean.
+constexpr double kLeastLight = 0.3;
+
+// y at a fractional index, cubic between samples (Catmull-Rom).
+double At(const std::vector<double>& y, double k) {
+  const long n = static_cast<long>(y.size());
+  const double f0 = std::floor(k);
+  const long i = static_cast<long>(f0);
+  const double t = k - f0;
+  const auto v = [&](long j) { return y[static_cast<std::size_t>(std::clamp(j, 0L, n - 1))]; };
+  const double p0 = v(i - 1), p1 = v(i), p2 = v(i + 1), p3 = v(i + 2);
+  return p1 + 0.5 * t *
+                  (p2 - p0 + t * (2 * p0 - 5 * p1 + 4 * p2 - p3 + t * (3 * (p1 - p2) + p3 - p0)));
+}
+
+// A monotone cubic through knots (u, k), straight beyond the first and the
+// last with the end intervals' slopes (Fritsch and Carlson).
+class Warp {
+ public:
+  Warp(std::vector<double> u, std::vector<double> k) : u_(std::move(u)), k_(std::move(k)) {
+    const std::size_t n = u_.size();
+    std::vector<double> slope(n - 1);
+    for (std::size_t j = 0; j + 1 < n; ++j) slope[j] = (k_[j + 1] - k_[j]) / (u_[j + 1] - u_[j]);
+    tangent_.assign(n, 0.0);
+    tangent_.front() = slope.front();
+    tangent_.back() = slope.back();
+    for (std::size_t j = 1; j + 1 < n; ++j) {
+      const double a = slope[j - 1], b = slope[j];
+      tangent_[j] = 2 * a * b / (a + b);  // harmonic mean: monotone, both positive
+    }
+  }
+  double operator()(double u) const {
+    if (u <= u_.front()) return k_.front() + (u - u_.front()) * tangent_.front();
+    if (u >= u_.back()) return k_.back() + (u - u_.back()) * tangent_.back();
+    const auto j = static_cast<std::size_t>(
+        std::upper_bound(u_.begin(), u_.end(), u) - u_.begin() - 1);
+    const double h = u_[j + 1] - u_[j];
+    const double t = (u - u_[j]) / h;
+    const double t2 = t * t, t3 = t2 * t;
+    return (2 * t3 - 3 * t2 + 1) * k_[j] + (t3 - 2 * t2 + t) * h * tangent_[j] +
+           (-2 * t3 + 3 * t2) * k_[j + 1] + (t3 - t2) * h * tangent_[j + 1];
+  }
+  double FirstSlope() const { return tangent_.front(); }
+  double LastSlope() const { return tangent_.back(); }
+
+ private:
+  std::vector<double> u_, k_, tangent_;
+};
+
+}  // namespace
+
+bool Synthesis::FollowCard() {
+  const long n = static_cast<long>(samples_.size());
+  const double spm = frame_.spm;
+  const double sigma = frame_.sigma;
+  const int slots = layout_.Slots();
+  // The symbol, its edges' blur beside it.
+  const long from = ClampIndex(std::floor(frame_.K(-0.5 - 3 * sigma)), 0, n);
+  const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + 0.5 + 3 * sigma)), from, n);
+  if (to - from < 16) return false;
+  Spend(4 * n);
+
+  // Local paper and ink over a little more than a character: every
+  // character has a wide bar and paper beside it.
+  double widest = 0;
+  for (int slot = 0; slot < slots; ++slot) widest = std::max(widest, layout_.Advance(slot));
+  const long h = std::max(3L, std::lround(0.6 * widest * spm));
+  const std::vector<double> hi = RunningExtreme(samples_, h, true);
+  const std::vector<double> lo = RunningExtreme(samples_, h, false);
+
+  // The edges, darkening and lightening by turns, where the samples cross
+  // the local middle.
+  std::vector<double> edges;
+  bool dark = false;
+  long lastCross = from;
+  for (long k = from; k < to; ++k) {
+    const auto i = static_cast<std::size_t>(k);
+    const double depth = hi[i] - lo[i];
+    if (depth < kMinContrast) continue;
+    const double mid = 0.5 * (hi[i] + lo[i]);
+    const double band = kEdgeHysteresis * depth;
+    const double y = samples_[i];
+    if (k > from) {
+      const double before = samples_[i - 1] - mid;
+      if ((before >= 0) != (y - mid >= 0)) lastCross = k;
+    }
+    if (dark ? y > mid + band : y < mid - band) {
+      // The crossing of the middle just before, between samples.
+      const long c = std::max(lastCross, from + 1);
+      const double a = samples_[static_cast<std::size_t>(c - 1)] - mid;
+      const double b = samples_[static_cast<std::size_t>(c)] - mid;
+      const double frac = a != b ? std::clamp(a / (a - b), 0.0, 1.0) : 0.5;
+      edges.push_back(static_cast<double>(c - 1) + frac);
+      dark = !dark;
+    }
+  }
+  // Each slot's first edge is the start of its first bar, the last edge
+  // ends the stop: knots that do not depend on the data, so that the
+  // profile cannot bend toward any symbol, a wrong one under test included.
+  std::vector<double> knotU, knotK;
+  std::size_t edge = 0;
+  for (int slot = 0; slot < slots; ++slot) {
+    const Glyph& glyph = slot == 0           ? layout_.Start()
+                         : slot + 1 == slots ? layout_.Stop()
+                                             : layout_.Alphabet().front();
+    if (edge >= edges.size()) return false;
+    knotU.push_back(layout_.SlotStart(slot));
+    knotK.push_back(edges[edge]);
+    edge += 2 * glyph.bars.size();
+  }
+  if (edge != edges.size()) return false;  // an edge lost to blur, or one of noise
+  knotU.push_back(layout_.Length());
+  knotK.push_back(edges.back());
+  for (std::size_t j = 0; j + 1 < knotK.size(); ++j)
+    if (!(knotK[j + 1] > knotK[j]) || !(knotU[j + 1] > knotU[j])) return false;
+  // The speed between knots against its mean.
+  const double mean = (knotK.back() - knotK.front()) / (knotU.back() - knotU.front());
+  double slowest = kInf, fastest = 0;
+  for (std::size_t j = 0; j + 1 < knotK.size(); ++j) {
+    // Samples per module fall where the card runs fast.
+    const double speed = mean * (knotU[j + 1] - knotU[j]) / (knotK[j + 1] - knotK[j]);
+    slowest = std::min(slowest, speed);
+    fastest = std::max(fastest, speed);
+  }
+  // A profile beyond what rollers do is no card's: it would bend anything.
+  if (slowest < kSlowest || fastest > kFastest) return false;
+
+  // The lamp and the paper: the quiet zones either side tell how bright the
+  // paper is at each end, and the light falls on paper and ink alike.
+  const double quiet = QuietModules();
+  const auto meanOver = [&](double u0, double u1) {
+    const long a = ClampIndex(std::floor(frame_.K(u0)), 0, n);
+    const long b = ClampIndex(std::ceil(frame_.K(u1)), a, n);
+    double sum = 0;
+    for (long k = a; k < b; ++k) sum += samples_[static_cast<std::size_t>(k)];
+    return std::pair{b - a >= 3 ? sum / static_cast<double>(b - a) : -1.0,
+                     0.5 * static_cast<double>(a + b)};
+  };
+  const auto [paperLeft, atLeft] = meanOver(-quiet + 1, -1.5 - 3 * sigma);
+  const auto [paperRight, atRight] =
+      meanOver(layout_.Length() + 1.5 + 3 * sigma, layout_.Length() + quiet - 1);
+  const bool paperKnown = paperLeft > 0 && paperRight > 0 && atRight > atLeft;
+  const double paperSlope = paperKnown ? (paperRight - paperLeft) / (atRight - atLeft) : 0.0;
+  const double paperMid = paperKnown ? 0.5 * (paperLeft + paperRight) : frame_.space;
+  const double paperAt = paperKnown ? 0.5 * (atLeft + atRight) : 0.0;
+  const auto paper = [&](double k) {
+    return std::max(paperMid + paperSlope * (k - paperAt), kLeastLight * paperMid);
+  };
+  const double levelChange =
+      std::abs(paperSlope) * (knotK.back() - knotK.front()) / -frame_.contrast;
+  const bool levels = levelChange > kEvenLevels;
+  if (fastest / slowest - 1 < kEvenSpeed && !levels) return false;
+
+  // The samples again, at the mean speed, levelled.
+  const Warp warp(knotU, knotK);
+  const double uFirst = knotU.front() - (knotK.front() - 0.0) / warp.FirstSlope();
+  const double uLast =
+      knotU.back() + (static_cast<double>(n - 1) - knotK.back()) / warp.LastSlope();
+  const auto count = static_cast<long>(std::floor((uLast - uFirst) * mean)) + 1;
+  if (count < 16 || count > 4 * n) return false;
+  std::vector<double> out(static_cast<std::size_t>(count));
+  for (long i = 0; i < count; ++i) {
+    const double k = std::clamp(warp(uFirst + static_cast<double>(i) / mean), 0.0,
+                                static_cast<double>(n - 1));
+    double y = At(samples_, k);
+    if (levels) y *= paperMid / paper(k);
+    out[static_cast<std::size_t>(i)] = y;
+  }
+  Spend(3 * count);
+  samples_ = std::move(out);
+  const bool reversed = reversed_;
+  const bool framed = Frame(false);
+  reversed_ = reversed;
+  followed_ = {true, slowest, fastest, levels ? levelChange : 0.0};
+  return framed;
+}
+
+}  // namespace markwire::barcode::synthesis::detail
