@@ -18,9 +18,9 @@
 namespace markwire::barcode::synthesis::detail {
 namespace {
 
-// An edge is taken only where the samples swing past the local middle by
-// this share of the local contrast either way (noise does not flip it).
-constexpr double kEdgeHysteresis = 0.12;
+// A turning point counts when the samples swing this share of the local
+// contrast back from it (noise does not).
+constexpr double kSwing = 0.1;
 // Nothing to follow: the speed keeps within this share of its mean and the
 // levels within this share of the contrast.
 constexpr double kEvenSpeed = 0.02;
@@ -29,6 +29,11 @@ constexpr double kEvenLevels = 0.03;
 // wander of up to 15 % either way, and some leeway for the knots' noise.
 constexpr double kSlowest = 0.75;
 constexpr double kFastest = 1.33;
+// Beyond the edges a symbol has, the thinnest elements go first, and only
+// those narrower than this, in modules: a void or a speck.
+constexpr double kDefectModules = 0.9;
+// Modules between two knots, at least, for their speed to count.
+constexpr double kShortestInterval = 8.0;
 // The light is not trusted to fall below this share of its mean.
 constexpr double kLeastLight = 0.3;
 
@@ -85,9 +90,11 @@ bool Synthesis::FollowCard() {
   const double spm = frame_.spm;
   const double sigma = frame_.sigma;
   const int slots = layout_.Slots();
-  // The symbol, its edges' blur beside it.
-  const long from = ClampIndex(std::floor(frame_.K(-0.5 - 3 * sigma)), 0, n);
-  const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + 0.5 + 3 * sigma)), from, n);
+  // The symbol and half its quiet zones: on a card whose speed changed,
+  // the straight frame may miss its ends by a module or two.
+  const double reach = 0.5 * QuietModules();
+  const long from = ClampIndex(std::floor(frame_.K(-reach)), 0, n);
+  const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + reach)), from, n);
   if (to - from < 16) return false;
   Spend(4 * n);
 
@@ -99,31 +106,61 @@ bool Synthesis::FollowCard() {
   const std::vector<double> hi = RunningExtreme(samples_, h, true);
   const std::vector<double> lo = RunningExtreme(samples_, h, false);
 
-  // The edges, darkening and lightening by turns, where the samples cross
-  // the local middle.
-  std::vector<double> edges;
-  bool dark = false;
-  long lastCross = from;
+  // The turning points, paper and ink by turns: each a swing of at least
+  // kSwing of the local contrast from the one before (a narrow space
+  // between two bars, blurred and grown over, may never reach the middle,
+  // yet it brightens). Between two of them lies an edge, where the samples
+  // cross their middle.
+  struct Turn {
+    long at;
+    double y;
+  };
+  std::vector<Turn> turns;
+  Turn held{from, samples_[static_cast<std::size_t>(from)]};  // paper first
+  bool heldPaper = true;
   for (long k = from; k < to; ++k) {
     const auto i = static_cast<std::size_t>(k);
     const double depth = hi[i] - lo[i];
     if (depth < kMinContrast) continue;
-    const double mid = 0.5 * (hi[i] + lo[i]);
-    const double band = kEdgeHysteresis * depth;
+    const double swing = kSwing * depth;
     const double y = samples_[i];
-    if (k > from) {
-      const double before = samples_[i - 1] - mid;
-      if ((before >= 0) != (y - mid >= 0)) lastCross = k;
+    if (heldPaper ? y > held.y : y < held.y) {
+      held = {k, y};
+    } else if (heldPaper ? y < held.y - swing : y > held.y + swing) {
+      turns.push_back(held);
+      held = {k, y};
+      heldPaper = !heldPaper;
     }
-    if (dark ? y > mid + band : y < mid - band) {
-      // The crossing of the middle just before, between samples.
-      const long c = std::max(lastCross, from + 1);
-      const double a = samples_[static_cast<std::size_t>(c - 1)] - mid;
-      const double b = samples_[static_cast<std::size_t>(c)] - mid;
-      const double frac = a != b ? std::clamp(a / (a - b), 0.0, 1.0) : 0.5;
-      edges.push_back(static_cast<double>(c - 1) + frac);
-      dark = !dark;
-    }
+  }
+  turns.push_back(held);
+  std::vector<double> edges;
+  for (std::size_t j = 0; j + 1 < turns.size(); ++j) {
+    const double middle = 0.5 * (turns[j].y + turns[j + 1].y);
+    const bool darkening = turns[j].y > turns[j + 1].y;
+    long c = turns[j].at + 1;
+    while (c < turns[j + 1].at &&
+           (darkening ? samples_[static_cast<std::size_t>(c)] > middle
+                      : samples_[static_cast<std::size_t>(c)] < middle))
+      ++c;
+    const double a = samples_[static_cast<std::size_t>(c - 1)] - middle;
+    const double b = samples_[static_cast<std::size_t>(c)] - middle;
+    const double frac = a != b ? std::clamp(a / (a - b), 0.0, 1.0) : 0.5;
+    edges.push_back(static_cast<double>(c - 1) + frac);
+  }
+  // A void in a bar or a speck on a space is far narrower than any element
+  // printed: its two edges go, the elements either side of it join.
+  std::size_t expected = 0;
+  for (int slot = 0; slot < slots; ++slot)
+    expected += 2 * (slot == 0           ? layout_.Start().bars.size()
+                     : slot + 1 == slots ? layout_.Stop().bars.size()
+                                         : layout_.Alphabet().front().bars.size());
+  while (edges.size() > expected && edges.size() >= 4) {
+    std::size_t thinnest = 1;
+    for (std::size_t i = 2; i + 2 < edges.size(); ++i)
+      if (edges[i + 1] - edges[i] < edges[thinnest + 1] - edges[thinnest]) thinnest = i;
+    if (edges[thinnest + 1] - edges[thinnest] >= kDefectModules * spm) break;
+    edges.erase(edges.begin() + static_cast<long>(thinnest),
+                edges.begin() + static_cast<long>(thinnest) + 2);
   }
   // Each slot's first edge is the start of its first bar, the last edge
   // ends the stop: knots that do not depend on the data, so that the
@@ -149,6 +186,8 @@ bool Synthesis::FollowCard() {
   double slowest = kInf, fastest = 0;
   for (std::size_t j = 0; j + 1 < knotK.size(); ++j) {
     // Samples per module fall where the card runs fast.
+    // An Interleaved 2 of 5 start or stop of four modules tells too little.
+    if (knotU[j + 1] - knotU[j] < kShortestInterval) continue;
     const double speed = mean * (knotU[j + 1] - knotU[j]) / (knotK[j + 1] - knotK[j]);
     slowest = std::min(slowest, speed);
     fastest = std::max(fastest, speed);
