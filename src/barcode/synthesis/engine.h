@@ -100,7 +100,7 @@ class Synthesis {
   // between two characters against the mean, and how far the paper or the
   // ink level changed along the symbol, against the contrast.
   struct Followed {
-    bool followed = false;
+    bool speedChanged = false;  // by kUnevenSpeed at least (follow.cpp)
     double slowest = 1;
     double fastest = 1;
     double levels = 0;

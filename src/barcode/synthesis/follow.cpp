@@ -22,9 +22,14 @@ namespace {
 // contrast back from it (noise does not).
 constexpr double kSwing = 0.1;
 // Nothing to follow: the speed keeps within this share of its mean and the
-// levels within this share of the contrast.
+// levels within this share of the contrast (paper texture in the quiet
+// zones alone moves them by a few percent).
 constexpr double kEvenSpeed = 0.02;
-constexpr double kEvenLevels = 0.03;
+constexpr double kEvenLevels = 0.08;
+// A speed that changed by this share at least along the symbol leaves a
+// misfit the model cannot take out: the guard then judges a classic
+// reading on the rivals' evidence alone.
+constexpr double kUnevenSpeed = 0.05;
 // The speed between two knots may lie this far from the mean: ramps and
 // wander of up to 15 % either way, and some leeway for the knots' noise.
 constexpr double kSlowest = 0.75;
@@ -241,7 +246,7 @@ bool Synthesis::FollowCard() {
   const bool reversed = reversed_;
   const bool framed = Frame(false);
   reversed_ = reversed;
-  followed_ = {true, slowest, fastest, levels ? levelChange : 0.0};
+  followed_ = {fastest / slowest - 1 >= kUnevenSpeed, slowest, fastest, levels ? levelChange : 0.0};
   return framed;
 }
 

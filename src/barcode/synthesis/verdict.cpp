@@ -216,14 +216,14 @@ Verdict Synthesis::Judge(bool confirming) const {
       worstSlot = slot;
     }
   }
-  // Once the card is followed, a classic decoder's symbol is refused on
-  // evidence against it: a rival that fits clearly better, or a character
-  // the samples contradict (one explained far worse than the rest), not
-  // because the model as a whole still misses the card's motion by a
-  // little. On a straight frame the misfit may be the card's wander, under
-  // which the rivals' test is no evidence; a symbol of the search's own has
-  // no second reading behind it. Both must explain the samples.
-  const bool onEvidence = confirming && followed_.followed;
+  // Once a card whose speed changed is followed, a classic decoder's
+  // symbol is refused on evidence against it: a rival that fits clearly
+  // better, or a character the samples contradict (one explained far worse
+  // than the rest), not because the model still misses the card's motion
+  // by a little. On a straight frame the misfit may be the card's wander,
+  // under which the rivals' test is no evidence; a symbol of the search's
+  // own has no second reading behind it. Both must explain the samples.
+  const bool onEvidence = confirming && followed_.speedChanged;
   const bool charactersFit =
       worstFit < kCharacterFit * (onEvidence ? std::max(allowed, variance) : allowed);
   const bool ends = startIn && stopIn;
