@@ -37,9 +37,6 @@ Verdict OutOfWork(Verdict verdict) {
   return verdict;
 }
 
-// The search on each framed direction (copies: a refit moves the frame),
-// the other only when the first fails and its ends fit nearly as well.
-// Whatever runs out of work is refused.
 // What following the card took out, for the explanation.
 std::string FollowedText(const Synthesis& synthesis) {
   const auto& followed = synthesis.FollowedCard();
@@ -51,6 +48,10 @@ std::string FollowedText(const Synthesis& synthesis) {
   return text;
 }
 
+// The search on each framed direction (copies: a refit moves the frame),
+// the other only when the first fails and its ends fit nearly as well;
+// then, with `follow`, on the card followed. Whatever runs out of work is
+// refused.
 Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool outside,
             bool follow) {
   // Straight frames first; only when they give nothing, the card followed.
