@@ -77,10 +77,10 @@ synthesis::Verdict Decoded(const std::vector<std::uint8_t>& bytes, const Case& c
 
 TEST(CardMotion, RampsWanderFadingLightAndVoidsAreFollowedAndRead) {
   const Motion motions[] = {{.ramp = 0.12},
-                            {.ramp = -0.1},
+                            {.ramp = -0.15, .spm = 2.5},
                             {.wander = 0.08},
                             {.fade = 0.35, .spm = 4.5},
-                            {.ramp = 0.08, .void_ = true}};
+                            {.ramp = 0.08, .fade = 0.15, .void_ = true}};
   int followed = 0;
   for (const Case& c : kCases) {
     for (const Motion& m : motions) {

@@ -34,11 +34,16 @@ constexpr double kUnevenSpeed = 0.05;
 // wander of up to 15 % either way, and some leeway for the knots' noise.
 constexpr double kSlowest = 0.75;
 constexpr double kFastest = 1.33;
-// Beyond the edges a symbol has, the thinnest elements go first, and only
-// those narrower than this, in modules: a void or a speck.
-constexpr double kDefectModules = 0.9;
+// Beyond the edges a symbol has, the shallowest turning points go first,
+// and only those that swing less than this share of the local contrast: a
+// void or a speck (a printed element, even a blurred narrow one, swings
+// further).
+constexpr double kDefectSwing = 0.5;
 // Modules between two knots, at least, for their speed to count.
 constexpr double kShortestInterval = 8.0;
+// Modules beside a symbol's end, beyond three blur sigmas, before the
+// quiet zone reads paper alone.
+constexpr double kQuietBlur = 1.5;
 // The light is not trusted to fall below this share of its mean.
 constexpr double kLeastLight = 0.3;
 
@@ -97,7 +102,7 @@ bool Synthesis::FollowCard() {
   const int slots = layout_.Slots();
   // The symbol and half its quiet zones: on a card whose speed changed,
   // the straight frame may miss its ends by a module or two.
-  const double reach = 0.5 * QuietModules();
+  const double reach = QuietModules() - 1;
   const long from = ClampIndex(std::floor(frame_.K(-reach)), 0, n);
   const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + reach)), from, n);
   if (to - from < 16) return false;
@@ -138,6 +143,37 @@ bool Synthesis::FollowCard() {
     }
   }
   turns.push_back(held);
+  // A void in a bar or a speck on a space lightens or darkens it far less
+  // than any printed element: beyond the edges the symbol has, the
+  // shallowest such turning points go, the two either side of each joined.
+  std::size_t expected = 0;
+  for (int slot = 0; slot < slots; ++slot)
+    expected += 2 * (slot == 0           ? layout_.Start().bars.size()
+                     : slot + 1 == slots ? layout_.Stop().bars.size()
+                                         : layout_.Alphabet().front().bars.size());
+  while (turns.size() > expected + 1 && turns.size() >= 4) {
+    std::size_t shallowest = 1;
+    double least = kInf;
+    for (std::size_t j = 1; j + 1 < turns.size(); ++j) {
+      const auto i = static_cast<std::size_t>(turns[j].at);
+      const double depth = std::max(hi[i] - lo[i], 1.0);
+      const double swing = std::min(std::abs(turns[j].y - turns[j - 1].y),
+                                    std::abs(turns[j].y - turns[j + 1].y)) / depth;
+      if (swing < least) {
+        least = swing;
+        shallowest = j;
+      }
+    }
+    if (least >= kDefectSwing) break;
+    // The neighbours are both paper or both ink: the more extreme stays.
+    const bool paper = turns[shallowest - 1].y > turns[shallowest].y;
+    const Turn& before = turns[shallowest - 1];
+    const Turn& after = turns[shallowest + 1];
+    const bool keepBefore = paper ? before.y >= after.y : before.y <= after.y;
+    const std::size_t dropped = keepBefore ? shallowest + 1 : shallowest - 1;
+    turns.erase(turns.begin() + static_cast<long>(std::max(dropped, shallowest)));
+    turns.erase(turns.begin() + static_cast<long>(std::min(dropped, shallowest)));
+  }
   std::vector<double> edges;
   for (std::size_t j = 0; j + 1 < turns.size(); ++j) {
     const double middle = 0.5 * (turns[j].y + turns[j + 1].y);
@@ -152,24 +188,9 @@ bool Synthesis::FollowCard() {
     const double frac = a != b ? std::clamp(a / (a - b), 0.0, 1.0) : 0.5;
     edges.push_back(static_cast<double>(c - 1) + frac);
   }
-  // A void in a bar or a speck on a space is far narrower than any element
-  // printed: its two edges go, the elements either side of it join.
-  std::size_t expected = 0;
-  for (int slot = 0; slot < slots; ++slot)
-    expected += 2 * (slot == 0           ? layout_.Start().bars.size()
-                     : slot + 1 == slots ? layout_.Stop().bars.size()
-                                         : layout_.Alphabet().front().bars.size());
-  while (edges.size() > expected && edges.size() >= 4) {
-    std::size_t thinnest = 1;
-    for (std::size_t i = 2; i + 2 < edges.size(); ++i)
-      if (edges[i + 1] - edges[i] < edges[thinnest + 1] - edges[thinnest]) thinnest = i;
-    if (edges[thinnest + 1] - edges[thinnest] >= kDefectModules * spm) break;
-    edges.erase(edges.begin() + static_cast<long>(thinnest),
-                edges.begin() + static_cast<long>(thinnest) + 2);
-  }
-  // Each slot's first edge is the start of its first bar, the last edge
-  // ends the stop: knots that do not depend on the data, so that the
-  // profile cannot bend toward any symbol, a wrong one under test included.
+  // Each slot's first edge is the start of its first bar: knots that do not
+  // depend on the data, so that the profile cannot bend toward any symbol,
+  // a wrong one under test included.
   std::vector<double> knotU, knotK;
   std::size_t edge = 0;
   for (int slot = 0; slot < slots; ++slot) {
@@ -182,7 +203,19 @@ bool Synthesis::FollowCard() {
     edge += 2 * glyph.bars.size();
   }
   if (edge != edges.size()) return false;  // an edge lost to blur, or one of noise
-  knotU.push_back(layout_.Length());
+  // The stop's end is a knot too. For Code 39 where it lies against the
+  // characters' starts depends on the gap between characters, which a
+  // straight frame of a card whose speed changed misjudges: the characters
+  // themselves tell it, each as wide against its pitch as every other.
+  double stopEnd = layout_.Length();
+  if (symbology_ == kCode39) {
+    double share = 0;
+    for (std::size_t j = 0; j + 1 < knotK.size(); ++j)
+      share += (edges[10 * j + 9] - edges[10 * j]) / (knotK[j + 1] - knotK[j]);
+    share /= static_cast<double>(knotK.size() - 1);
+    stopEnd = layout_.SlotStart(slots - 1) + share * layout_.Advance(0);
+  }
+  knotU.push_back(stopEnd);
   knotK.push_back(edges.back());
   for (std::size_t j = 0; j + 1 < knotK.size(); ++j)
     if (!(knotK[j + 1] > knotK[j]) || !(knotU[j + 1] > knotU[j])) return false;
@@ -203,17 +236,25 @@ bool Synthesis::FollowCard() {
   // The lamp and the paper: the quiet zones either side tell how bright the
   // paper is at each end, and the light falls on paper and ink alike.
   const double quiet = QuietModules();
-  const auto meanOver = [&](double u0, double u1) {
-    const long a = ClampIndex(std::floor(frame_.K(u0)), 0, n);
-    const long b = ClampIndex(std::ceil(frame_.K(u1)), a, n);
-    double sum = 0;
-    for (long k = a; k < b; ++k) sum += samples_[static_cast<std::size_t>(k)];
-    return std::pair{b - a >= 3 ? sum / static_cast<double>(b - a) : -1.0,
-                     0.5 * static_cast<double>(a + b)};
+  // The paper's level in a quiet zone: the median over it, from beyond the
+  // blur of the bar beside it, at the speed the knots found there.
+  std::vector<double> zone;
+  const auto paperOver = [&](double k0, double k1) {
+    const long a = ClampIndex(std::floor(k0), 0, n);
+    const long b = ClampIndex(std::ceil(k1), a, n);
+    if (b - a < 3) return std::pair{-1.0, 0.0};
+    zone.assign(samples_.begin() + a, samples_.begin() + b);
+    std::nth_element(zone.begin(), zone.begin() + static_cast<long>(zone.size() / 2), zone.end());
+    return std::pair{zone[zone.size() / 2], 0.5 * static_cast<double>(a + b)};
   };
-  const auto [paperLeft, atLeft] = meanOver(-quiet + 1, -1.5 - 3 * sigma);
+  const std::size_t last = knotK.size() - 1;
+  const double spmFirst = (knotK[1] - knotK[0]) / (knotU[1] - knotU[0]);
+  const double spmLast = (knotK[last] - knotK[last - 1]) / (knotU[last] - knotU[last - 1]);
+  const double blurred = kQuietBlur + 3 * sigma;
+  const auto [paperLeft, atLeft] =
+      paperOver(knotK.front() - (quiet - 1) * spmFirst, knotK.front() - blurred * spmFirst);
   const auto [paperRight, atRight] =
-      meanOver(layout_.Length() + 1.5 + 3 * sigma, layout_.Length() + quiet - 1);
+      paperOver(knotK.back() + blurred * spmLast, knotK.back() + (quiet - 1) * spmLast);
   const bool paperKnown = paperLeft > 0 && paperRight > 0 && atRight > atLeft;
   const double paperSlope = paperKnown ? (paperRight - paperLeft) / (atRight - atLeft) : 0.0;
   const double paperMid = paperKnown ? 0.5 * (paperLeft + paperRight) : frame_.space;

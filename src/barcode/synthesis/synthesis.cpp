@@ -127,6 +127,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     if (!followed.empty()) {
       Verdict again = Run(std::move(followed), forced, outside, false);
       if (again.accepted || again.gaveUp) return again;
+      best.explanation += "; then " + again.explanation;
     }
   }
   return best;
