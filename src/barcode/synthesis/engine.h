@@ -40,6 +40,10 @@ inline constexpr int kRefitSlots = 24;
 // zones are not in the samples may be another symbol cut off, or part of a
 // longer one.
 inline constexpr double kQuietModules = 5.0;
+// A symbol the second decoder found on a followed card needs this much
+// more margin: a model that bends with the card can bend toward a wrong
+// symbol too.
+inline constexpr double kFollowedMargin = 1.5;
 // A character may leave at most this many times the variance the whole
 // symbol is allowed to leave over its own samples.
 inline constexpr double kCharacterFit = 4.0;
@@ -47,6 +51,8 @@ inline constexpr double kCharacterFit = 4.0;
 // What building a layout and its lattice costs, in the budget's units.
 inline constexpr long kLayoutWork = 5'000;
 inline constexpr long kLatticeWork = 30'000;
+// Lattices kept per thread for reuse (BuildLattices).
+inline constexpr std::size_t kKeptLattices = 6;
 
 // What a reader may still spend (kWorkBudget, synthesis.h).
 class Budget {
@@ -100,10 +106,13 @@ class Synthesis {
   // between two characters against the mean, and how far the paper or the
   // ink level changed along the symbol, against the contrast.
   struct Followed {
+    bool followed = false;
     bool speedChanged = false;  // by kUnevenSpeed at least (follow.cpp)
     double slowest = 1;
     double fastest = 1;
     double levels = 0;
+    // Enough to read the followed card first.
+    bool Marked() const { return speedChanged || levels > 0; }
   };
   const Followed& FollowedCard() const { return followed_; }
   bool EndsOutside() const { return endsOutside_; }

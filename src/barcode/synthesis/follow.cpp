@@ -24,7 +24,7 @@ constexpr double kSwing = 0.1;
 // Nothing to follow: the speed keeps within this share of its mean and the
 // levels within this share of the contrast (paper texture in the quiet
 // zones alone moves them by a few percent).
-constexpr double kEvenSpeed = 0.02;
+constexpr double kEvenSpeed = 0.04;
 constexpr double kEvenLevels = 0.08;
 // A speed that changed by this share at least along the symbol leaves a
 // misfit the model cannot take out: the guard then judges a classic
@@ -287,7 +287,8 @@ bool Synthesis::FollowCard() {
   const bool reversed = reversed_;
   const bool framed = Frame(false);
   reversed_ = reversed;
-  followed_ = {fastest / slowest - 1 >= kUnevenSpeed, slowest, fastest, levels ? levelChange : 0.0};
+  followed_ = {true, fastest / slowest - 1 >= kUnevenSpeed, slowest, fastest,
+               levels ? levelChange : 0.0};
   return framed;
 }
 

@@ -339,7 +339,27 @@ double Synthesis::QuietVariance() const {
 }
 
 void Synthesis::BuildLattices() {
-  lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
+  // A symbology's alphabet at one wide:narrow ratio has one lattice: the
+  // last few built on this thread are kept (both reading directions of a
+  // waveform, and the followed card, frame alike). The work is counted as
+  // if built, so that no outcome depends on what was read before.
+  struct Kept {
+    int symbology;
+    double wide;
+    std::shared_ptr<const Lattice> lattice;
+  };
+  thread_local std::vector<Kept> kept;
+  const double wide = symbology_ == kCode128 ? 0.0 : layout_.Wide();
+  const auto found = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) {
+    return k.symbology == symbology_ && k.wide == wide;
+  });
+  if (found != kept.end()) {
+    lattice_ = found->lattice;
+  } else {
+    lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
+    if (kept.size() >= kKeptLattices) kept.erase(kept.begin());
+    kept.push_back({symbology_, wide, lattice_});
+  }
   Spend(kLatticeWork);
   const auto rivalsOf = [](const SymbolLayout& layout, bool start) {
     auto rivals = std::make_shared<Rivals>();

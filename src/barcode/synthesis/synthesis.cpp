@@ -52,11 +52,43 @@ std::string FollowedText(const Synthesis& synthesis) {
 // the other only when the first fails and its ends fit nearly as well;
 // then, with `follow`, on the card followed. Whatever runs out of work is
 // refused.
+// The card followed, once per waveform: the guard and the second decoder
+// share it.
+struct Followed {
+  bool done = false;
+  std::vector<Synthesis> framed;  // none, or the best-fitting direction followed
+};
+
 Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool outside,
-            bool follow) {
-  // Straight frames first; only when they give nothing, the card followed.
-  std::vector<Synthesis> straight;
-  if (follow) straight = framed;
+            Followed* follow) {
+  // Only the direction whose ends fit best is followed. (The other
+  // direction's characters, read backwards, need not start with a bar: its
+  // knots jump about; and read alone, a symbol backwards would escape the
+  // test against the symbol read forwards.) A classic reading of a card
+  // whose speed or light changed markedly is tested on the card followed
+  // first: its straight frame would only spend the work refits and
+  // polishing cost to fail (which of the two accepts it makes no
+  // difference). The second decoder, with no reading behind it, searches
+  // the straight frames first. Whatever the straight frames do not read,
+  // the card followed may.
+  std::string followedWhy;
+  bool followedTried = false;
+  if (follow) {
+    if (!follow->done && !framed.empty()) {
+      Synthesis copy = framed.front();
+      const bool ok = copy.FollowCard();
+      if (copy.OutOfWork()) return OutOfWork(Verdict{});
+      if (ok) follow->framed.push_back(std::move(copy));
+    }
+    follow->done = true;
+    if (!forced.empty() && !follow->framed.empty() &&
+        follow->framed.front().FollowedCard().Marked()) {
+      Verdict again = Run(follow->framed, forced, outside, nullptr);
+      if (again.accepted || again.gaveUp) return again;
+      followedWhy = "; then " + again.explanation;
+      followedTried = true;
+    }
+  }
   Verdict best;
   best.explanation = outside ? "the symbol's ends or the paper beside them are not in the samples"
                              : "no symbol-like structure in the samples";
@@ -114,22 +146,12 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     if (best.accepted) break;
   }
   if (!framed.empty() && framed[0].OutOfWork()) return OutOfWork(std::move(best));
-  if (follow && !best.accepted) {
-    // The card's speed or levels changed along the symbol more than the
-    // straight frame and the search's drift follow: the samples
-    // straightened and levelled, framed and searched again.
-    std::vector<Synthesis> followed;
-    for (Synthesis& synthesis : straight) {
-      const bool ok = synthesis.FollowCard();
-      if (synthesis.OutOfWork()) return OutOfWork(std::move(best));
-      if (ok) followed.push_back(std::move(synthesis));
-    }
-    if (!followed.empty()) {
-      Verdict again = Run(std::move(followed), forced, outside, false);
-      if (again.accepted || again.gaveUp) return again;
-      best.explanation += "; then " + again.explanation;
-    }
+  if (!best.accepted && follow && !follow->framed.empty() && !followedTried) {
+    Verdict again = Run(follow->framed, forced, outside, nullptr);
+    if (again.accepted || again.gaveUp) return again;
+    followedWhy = "; then " + again.explanation;
   }
+  if (!best.accepted) best.explanation += followedWhy;
   return best;
 }
 
@@ -141,13 +163,14 @@ struct SymbolReader::Framed {
   detail::Budget budget;
   std::vector<Synthesis> directions;
   bool outside = false;  // a direction's ends lay outside the samples
+  Followed followed;
 };
 
 SymbolReader::SymbolReader(std::span<const double> samples, int symbology, int count,
                            long workBudget)
     : symbology_(symbology),
       count_(count),
-      framed_(std::make_unique<Framed>(Framed{detail::Budget(workBudget), {}})) {
+      framed_(std::make_unique<Framed>(Framed{detail::Budget(workBudget), {}, false, {}})) {
   framed_->directions = FrameBoth(samples, symbology, count, framed_->budget, framed_->outside);
 }
 
@@ -158,7 +181,7 @@ long SymbolReader::WorkSpent() const {
 SymbolReader::~SymbolReader() = default;
 
 Verdict SymbolReader::Decode() const {
-  return Run(framed_->directions, {}, framed_->outside, true);
+  return Run(framed_->directions, {}, framed_->outside, &framed_->followed);
 }
 
 Verdict DecodeBySynthesis(std::span<const double> samples, int symbology, int count) {
@@ -191,7 +214,7 @@ Verdict SymbolReader::Confirm(const PatternList& patterns) const {
       data.push_back(layout.FindData(std::span(&patterns[i], per)));
     if (std::find(data.begin(), data.end(), -1) != data.end()) return refused;
   }
-  Verdict verdict = Run(framed_->directions, data, framed_->outside, true);
+  Verdict verdict = Run(framed_->directions, data, framed_->outside, &framed_->followed);
   if (verdict.data != data) verdict.accepted = false;
   return verdict;
 }

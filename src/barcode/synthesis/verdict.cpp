@@ -235,9 +235,10 @@ Verdict Synthesis::Judge(bool confirming) const {
   // the paper's noise; a classic decoder's symbol under test already has a
   // second, independent reading behind it.
   const double beyondNoise = quiet >= 0 ? variance / std::max(quiet, 4.0) : 1.0;
-  const double needed = confirming
-                            ? kConfirmMargin
-                            : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0)));
+  const double needed =
+      confirming ? kConfirmMargin
+                 : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0))) *
+                       (followed_.followed ? kFollowedMargin : 1.0);
   verdict.accepted =
       ends && (explains || onEvidence) && charactersFit && verdict.margin >= needed;
   const auto place = [&](int slot) -> std::string {
