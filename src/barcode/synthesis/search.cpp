@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "barcode/symbols/code128_check.h"
 #include "barcode/synthesis/engine.h"
 
 namespace markwire::barcode::synthesis::detail {
@@ -232,7 +233,7 @@ bool Synthesis::Search(std::span<const int> forced) {
       child.scoredTo = endOf(parent, slot, child.offset);
       child.sse = trial.sse;
       child.sum = parent.sum;
-      if (layout_.IsData(slot)) child.sum = (parent.sum + slot % 103 * child.glyph) % 103;
+      if (layout_.IsData(slot)) child.sum = code128::AddToCheck(parent.sum, slot, child.glyph);
       next.push_back(static_cast<int>(nodes_.size()));
       nodes_.push_back(child);
     }
