@@ -41,6 +41,16 @@ constexpr double kDefectModules = 0.9;
 constexpr double kShortestInterval = 8.0;
 // The light is not trusted to fall below this share of its mean.
 constexpr double kLeastLight = 0.3;
+// Local paper and ink: over this share of the widest character either way,
+// a little more than a character in all, at least kLeastLocal samples.
+constexpr double kLocalShare = 0.6;
+constexpr long kLeastLocal = 3;
+// The samples resampled are at most this many times the samples there were,
+// a guard: speeds within kSlowest and kFastest give far fewer.
+constexpr long kMostResampled = 4;
+// The paper's level at an end is taken from this many samples at least,
+// else it is unknown: fewer tell more of the noise than of the light.
+constexpr long kLeastPaper = 3;
 
 // y at a fractional index, cubic between samples (Catmull-Rom).
 double At(const std::vector<double>& y, double k) {
@@ -100,14 +110,14 @@ bool Synthesis::FollowCard() {
   const double reach = 0.5 * QuietModules();
   const long from = ClampIndex(std::floor(frame_.K(-reach)), 0, n);
   const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + reach)), from, n);
-  if (to - from < 16) return false;
+  if (to - from < kMinSamples) return false;
   Spend(4 * n);
 
   // Local paper and ink over a little more than a character: every
   // character has a wide bar and paper beside it.
   double widest = 0;
   for (int slot = 0; slot < slots; ++slot) widest = std::max(widest, layout_.Advance(slot));
-  const long h = std::max(3L, std::lround(0.6 * widest * spm));
+  const long h = std::max(kLeastLocal, std::lround(kLocalShare * widest * spm));
   const std::vector<double> hi = RunningExtreme(samples_, h, true);
   const std::vector<double> lo = RunningExtreme(samples_, h, false);
 
@@ -208,12 +218,17 @@ bool Synthesis::FollowCard() {
     const long b = ClampIndex(std::ceil(frame_.K(u1)), a, n);
     double sum = 0;
     for (long k = a; k < b; ++k) sum += samples_[static_cast<std::size_t>(k)];
-    return std::pair{b - a >= 3 ? sum / static_cast<double>(b - a) : -1.0,
+    return std::pair{b - a >= kLeastPaper ? sum / static_cast<double>(b - a) : -1.0,
                      0.5 * static_cast<double>(a + b)};
   };
-  const auto [paperLeft, atLeft] = meanOver(-quiet + 1, -1.5 - 3 * sigma);
+  // The paper from as far out as framing made sure of (kQuietLeeway) to
+  // where the scored samples begin (ScoredFrom, ScoredTo; summed in this
+  // order).
+  const auto [paperLeft, atLeft] =
+      meanOver(-quiet + kQuietLeeway, -kScoredModules - kScoredSigmas * sigma);
   const auto [paperRight, atRight] =
-      meanOver(layout_.Length() + 1.5 + 3 * sigma, layout_.Length() + quiet - 1);
+      meanOver(layout_.Length() + kScoredModules + kScoredSigmas * sigma,
+               layout_.Length() + quiet - kQuietLeeway);
   const bool paperKnown = paperLeft > 0 && paperRight > 0 && atRight > atLeft;
   const double paperSlope = paperKnown ? (paperRight - paperLeft) / (atRight - atLeft) : 0.0;
   const double paperMid = paperKnown ? 0.5 * (paperLeft + paperRight) : frame_.space;
@@ -232,7 +247,7 @@ bool Synthesis::FollowCard() {
   const double uLast =
       knotU.back() + (static_cast<double>(n - 1) - knotK.back()) / warp.LastSlope();
   const auto count = static_cast<long>(std::floor((uLast - uFirst) * mean)) + 1;
-  if (count < 16 || count > 4 * n) return false;
+  if (count < kMinSamples || count > kMostResampled * n) return false;
   std::vector<double> out(static_cast<std::size_t>(count));
   for (long i = 0; i < count; ++i) {
     const double k = std::clamp(warp(uFirst + static_cast<double>(i) / mean), 0.0,
