@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "barcode/symbols/code128_check.h"
+
 namespace markwire::sim {
 
 namespace {
@@ -53,8 +55,7 @@ constexpr std::array<std::string_view, 106> kCode128 = {
     "113141", "114131", "311141", "411131", "211412", "211214", "211232"};
 constexpr std::string_view kCode128Stop = "2331112";
 constexpr int kFnc1 = 102;
-constexpr int kStartC = 105;
-constexpr std::size_t kCheckModulus = 103;
+constexpr int kStartC = barcode::code128::kStartCValue;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -136,9 +137,9 @@ Result EncodeCode128(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); i += 2)
     values.push_back((text[i] - '0') * 10 + (text[i + 1] - '0'));
   // Reduced as it goes, so that no text is long enough to overflow it.
-  std::size_t sum = kStartC;
+  int sum = kStartC;
   for (std::size_t i = 0; i < values.size(); ++i)
-    sum = (sum + (i + 1) % kCheckModulus * static_cast<std::size_t>(values[i])) % kCheckModulus;
+    sum = barcode::code128::AddToCheck(sum, static_cast<long long>(i + 1), values[i]);
   Widths widths;
   widths.reserve((values.size() + 2) * 6 + 7);
   AddModules(widths, kCode128[kStartC]);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "barcode/symbols/code128_check.h"
+
 namespace markwire::barcode {
 namespace {
 
@@ -26,7 +28,6 @@ constexpr std::array<int, 5> kStartCSums = {3, 2, 3, 5, 5};
 constexpr std::array<int, 6> kStopSums = {5, 6, 4, 2, 2, 3};
 // The last bar of Start C: the first data character's widths follow on it.
 constexpr int kStartCLastWidth = 2;
-constexpr int kStartCValue = 105;
 constexpr int kCharacterModules = 11;
 constexpr int kCombinations = 3 * 3 * 3 * 3 * 3 * 3;
 
@@ -203,13 +204,13 @@ bool VerifyCheckSum(const PatternList& patterns, std::string_view checkPattern,
                     const SymbolTables& tables) {
   const int check = SymbolValue(tables.FindSymbol(checkPattern));
   if (check < 0) return false;
-  long long sum = kStartCValue;
-  long long weight = 1;
+  long long sum = code128::kStartCValue;
+  long long position = 1;
   for (const std::string& pattern : patterns) {
     const int value = SymbolValue(tables.FindSymbol(pattern));
     if (value < 0) return false;
-    sum = (sum + weight * value) % 103;
-    ++weight;
+    sum = code128::AddToCheck(sum, position, value);
+    ++position;
   }
   return sum == check;
 }

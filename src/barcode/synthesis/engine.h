@@ -31,6 +31,12 @@ inline constexpr double kStartShift = 1.0;
 inline constexpr std::size_t kDriftedGlyphs = 6;
 inline constexpr double kMinContrast = 12.0;  // gray values between paper and bar, at least
 inline constexpr double kMinModuleSamples = 0.8;
+// Fewer samples than this hold no symbol, of any length, with its quiet
+// zones.
+inline constexpr long kMinSamples = 16;
+// A fit of levels and a place leaves nothing to judge it by on fewer samples
+// than this: the levels alone take two.
+inline constexpr long kLeastFitted = 4;
 inline constexpr double kMinGap = 0.5;  // Code 39 character gaps tried, in modules
 inline constexpr double kMaxGap = 6.0;
 // A refit of a symbol of more characters than this looks at this many.
@@ -47,6 +53,65 @@ inline constexpr double kFollowedMargin = 1.5;
 // A character may leave at most this many times the variance the whole
 // symbol is allowed to leave over its own samples.
 inline constexpr double kCharacterFit = 4.0;
+
+// The wide:narrow ratio and the Code 39 character gap (modules) assumed
+// before any is fitted: the middle of the printable 2 to 3, and a gap as
+// wide as a narrow element. Code 128 has neither.
+inline constexpr double kNominalWide = 2.5;
+inline constexpr double kNominalGap = 1.0;
+// The blur and the wide ratio a fit may try: below 0.12 module of blur the
+// edges are sharper than samples at least a sixth of a module apart (as
+// framing leaves them) can show, beyond 1.3 modules a narrow element keeps
+// under a third of the contrast; the printable 2 to 3, with leeway for ink
+// that grew or shrank.
+inline constexpr double kMinSigma = 0.12;
+inline constexpr double kMaxSigma = 1.3;
+inline constexpr double kMinWide = 1.8;
+inline constexpr double kMaxWide = 3.2;
+// The least residual variance per sample taken from a fit: half a gray value
+// squared, what rounding to whole gray values leaves at most, so that a fit
+// on clipped or noiseless samples does not make every margin huge.
+inline constexpr double kNoiseFloor = 0.25;
+// Framing asks for the quiet zones less this many modules, the test for all
+// of them: the refit may still move the ends.
+inline constexpr double kQuietLeeway = 1.0;
+// Beyond this many sigma of blur an edge darkens a sample by less than 1 %
+// of the contrast.
+inline constexpr double kFaintSigmas = 2.5;
+
+// How far the blur counts depends on what for, and each reach is tuned on
+// its own: rendering computes an edge out to EdgeReach (optics.h, 4 sigma
+// and a quarter module); a symbol is scored out to ScoredFrom and ScoredTo
+// (3 sigma and 1.5 modules); the paper's noise is measured beyond 2.5 sigma
+// and half a module (QuietVariance); a character's rivals are compared over
+// 5 sigma and a module either side of it (Reach); a character is scored up
+// to 2.5 sigma, at most 3 modules, before the next (SlotReachEnd).
+//
+// The samples a symbol is scored on (the search, the refit, the polish and
+// the test): from ScoredFrom to ScoredTo in modules, kScoredSigmas of blur
+// beyond the first and the last bar, where an edge has faded to about 0.1 %
+// of the contrast, and kScoredModules more, so that a start tried up to
+// kStartShift off its place still has paper in front of it among them.
+// `end`: where the symbol's last bar ends, its drift included.
+inline constexpr double kScoredSigmas = 3.0;
+inline constexpr double kScoredModules = 1.5;
+inline double ScoredFrom(double sigma) {
+  return -kScoredSigmas * sigma - kScoredModules;
+}
+inline double ScoredTo(double end, double sigma) {
+  return end + kScoredSigmas * sigma + kScoredModules;
+}
+
+// Where slot `slot` of `layout` stands when it begins `begin` and ends `end`
+// modules off its straight place: it starts at module `at`, stretched by
+// `scale`.
+struct Placement {
+  double at;
+  double scale;
+};
+inline Placement PlaceSlot(const SymbolLayout& layout, int slot, double begin, double end) {
+  return {layout.SlotStart(slot) + begin, 1 + (end - begin) / layout.Advance(slot)};
+}
 
 // What building a layout and its lattice costs, in the budget's units.
 inline constexpr long kLayoutWork = 5'000;
@@ -72,7 +137,7 @@ class Budget {
 struct EndFit {
   double at = 0;  // sample index of the glyph's start
   double sigma = 0.5;
-  double wide = 2.5;
+  double wide = kNominalWide;
   double scale = 1.0;  // the glyph's own against the symbol's
   LevelFit levels;
   double perSample = kInf;  // sse per sample
@@ -179,7 +244,7 @@ class Synthesis {
   int symbology_;
   int count_;
   Budget* budget_;
-  SymbolLayout layout_{0, 0, 2.5, 1.0};
+  SymbolLayout layout_{0, 0, kNominalWide, kNominalGap};
   // The lattice of the layout's alphabet, shared by copies.
   std::shared_ptr<const Lattice> lattice_;
   // What could stand in the start's ([0]) and the stop's ([1]) place, and

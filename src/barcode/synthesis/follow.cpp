@@ -46,6 +46,16 @@ constexpr double kShortestInterval = 8.0;
 constexpr double kQuietBlur = 1.5;
 // The light is not trusted to fall below this share of its mean.
 constexpr double kLeastLight = 0.3;
+// Local paper and ink: over this share of the widest character either way,
+// a little more than a character in all, at least kLeastLocal samples.
+constexpr double kLocalShare = 0.6;
+constexpr long kLeastLocal = 3;
+// The samples resampled are at most this many times the samples there were,
+// a guard: speeds within kSlowest and kFastest give far fewer.
+constexpr long kMostResampled = 4;
+// The paper's level at an end is taken from this many samples at least,
+// else it is unknown: fewer tell more of the noise than of the light.
+constexpr long kLeastPaper = 3;
 
 // y at a fractional index, cubic between samples (Catmull-Rom).
 double At(const std::vector<double>& y, double k) {
@@ -100,19 +110,20 @@ bool Synthesis::FollowCard() {
   const double spm = frame_.spm;
   const double sigma = frame_.sigma;
   const int slots = layout_.Slots();
-  // The symbol and half its quiet zones: on a card whose speed changed,
-  // the straight frame may miss its ends by a module or two.
-  const double reach = QuietModules() - 1;
+  // The symbol and its quiet zones as far as framing made sure of: on a
+  // card whose speed changed, the straight frame may miss its ends by a
+  // module or two.
+  const double reach = QuietModules() - kQuietLeeway;
   const long from = ClampIndex(std::floor(frame_.K(-reach)), 0, n);
   const long to = ClampIndex(std::ceil(frame_.K(layout_.Length() + reach)), from, n);
-  if (to - from < 16) return false;
+  if (to - from < kMinSamples) return false;
   Spend(4 * n);
 
   // Local paper and ink over a little more than a character: every
   // character has a wide bar and paper beside it.
   double widest = 0;
   for (int slot = 0; slot < slots; ++slot) widest = std::max(widest, layout_.Advance(slot));
-  const long h = std::max(3L, std::lround(0.6 * widest * spm));
+  const long h = std::max(kLeastLocal, std::lround(kLocalShare * widest * spm));
   const std::vector<double> hi = RunningExtreme(samples_, h, true);
   const std::vector<double> lo = RunningExtreme(samples_, h, false);
 
@@ -242,7 +253,7 @@ bool Synthesis::FollowCard() {
   const auto paperOver = [&](double k0, double k1) {
     const long a = ClampIndex(std::floor(k0), 0, n);
     const long b = ClampIndex(std::ceil(k1), a, n);
-    if (b - a < 3) return std::pair{-1.0, 0.0};
+    if (b - a < kLeastPaper) return std::pair{-1.0, 0.0};
     zone.assign(samples_.begin() + a, samples_.begin() + b);
     std::nth_element(zone.begin(), zone.begin() + static_cast<long>(zone.size() / 2), zone.end());
     return std::pair{zone[zone.size() / 2], 0.5 * static_cast<double>(a + b)};
@@ -252,9 +263,9 @@ bool Synthesis::FollowCard() {
   const double spmLast = (knotK[last] - knotK[last - 1]) / (knotU[last] - knotU[last - 1]);
   const double blurred = kQuietBlur + 3 * sigma;
   const auto [paperLeft, atLeft] =
-      paperOver(knotK.front() - (quiet - 1) * spmFirst, knotK.front() - blurred * spmFirst);
+      paperOver(knotK.front() - (quiet - kQuietLeeway) * spmFirst, knotK.front() - blurred * spmFirst);
   const auto [paperRight, atRight] =
-      paperOver(knotK.back() + blurred * spmLast, knotK.back() + (quiet - 1) * spmLast);
+      paperOver(knotK.back() + blurred * spmLast, knotK.back() + (quiet - kQuietLeeway) * spmLast);
   const bool paperKnown = paperLeft > 0 && paperRight > 0 && atRight > atLeft;
   const double paperSlope = paperKnown ? (paperRight - paperLeft) / (atRight - atLeft) : 0.0;
   const double paperMid = paperKnown ? 0.5 * (paperLeft + paperRight) : frame_.space;
@@ -273,7 +284,7 @@ bool Synthesis::FollowCard() {
   const double uLast =
       knotU.back() + (static_cast<double>(n - 1) - knotK.back()) / warp.LastSlope();
   const auto count = static_cast<long>(std::floor((uLast - uFirst) * mean)) + 1;
-  if (count < 16 || count > 4 * n) return false;
+  if (count < kMinSamples || count > kMostResampled * n) return false;
   std::vector<double> out(static_cast<std::size_t>(count));
   for (long i = 0; i < count; ++i) {
     const double k = std::clamp(warp(uFirst + static_cast<double>(i) / mean), 0.0,

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
+#include "barcode/symbols/code128_check.h"
 #include "barcode/symbols/symbol_tables.h"
 
 namespace markwire::barcode::synthesis {
 namespace {
 
 constexpr int kCode128Data = 103;  // values 0..102: digit pairs, CODEB, CODEA, FNC1
-constexpr int kStartC = 105;
-constexpr int kModulus = 103;
+constexpr int kStartC = code128::kStartCValue;
 
 // Bars of alternating bar/space widths, bar first.
 std::vector<std::pair<double, double>> BarsOf(std::span<const double> widths) {
@@ -128,7 +128,7 @@ SymbolLayout::SymbolLayout(int symbology, int count, double wide, double gap)
 double SymbolLayout::WidestSpace() const {
   if (symbology_ == kCode39) return std::max(wide_, gap_);
   if (symbology_ == kInterleaved2of5) return wide_;
-  return 4.0;
+  return 4.0;  // Code 128's widest element
 }
 
 std::vector<Glyph> SymbolLayout::EndRivals(bool start) const {
@@ -159,10 +159,10 @@ std::vector<Glyph> SymbolLayout::EndRivals(bool start) const {
 }
 
 int SymbolLayout::CheckValue(std::span<const int> data) {
-  long sum = kStartC;
+  int sum = code128::kStartCValue;
   for (std::size_t i = 0; i < data.size(); ++i)
-    sum = (sum + static_cast<long>((i + 1) % kModulus) * data[i]) % kModulus;
-  return static_cast<int>(sum);
+    sum = code128::AddToCheck(sum, static_cast<long long>(i + 1), data[i]);
+  return sum;
 }
 
 const Glyph& SymbolLayout::GlyphAt(int slot, std::span<const int> data) const {

@@ -7,6 +7,29 @@
 #include "barcode/synthesis/engine.h"
 
 namespace markwire::barcode::synthesis::detail {
+namespace {
+
+// The refit's first steps, halved each of its rounds: the ends by 0.3 module
+// (the frame from the start and stop alone is off by a fraction of one), the
+// blur by 0.1 module, the wide ratio by 0.2, the ink spread by 0.1 module,
+// the Code 39 gap by 0.3 module; five rounds end at a sixteenth of them.
+constexpr double kRefitStepEnds = 0.3;
+constexpr double kRefitStepSigma = 0.1;
+constexpr double kRefitStepWide = 0.2;
+constexpr double kRefitStepSpread = 0.1;
+constexpr double kRefitStepGap = 0.3;
+constexpr int kRefitRounds = 5;
+// Ink spread, either way, up to half a narrow element: beyond, the narrow
+// spaces (or bars) would keep less than half their width.
+constexpr double kMaxSpread = 0.5;
+// Fewer samples than the eight numbers fitted (six parameters, two levels)
+// tell nothing.
+constexpr std::size_t kRefitLeastSamples = 8;
+// A polish moves each end by half a drift step, then a quarter, then an
+// eighth: the search placed it to a drift step.
+constexpr double kPolishSteps[] = {0.1, 0.05, 0.025};
+
+}  // namespace
 
 bool Synthesis::Refit(bool keepDrift) {
   if (best_ < 0) return false;
@@ -56,15 +79,16 @@ bool Synthesis::Refit(bool keepDrift) {
       const int slot =
           static_cast<int>(std::lround(static_cast<double>(j) * (slots - 1) / (count - 1)));
       const auto startOf = [&](int s) {
-        return layout_.SlotStart(s) + (s == 0 ? first : ends[static_cast<std::size_t>(s - 1)]);
+        const auto si = static_cast<std::size_t>(s);
+        return PlaceSlot(layout_, s, s == 0 ? first : ends[si - 1], ends[si]).at;
       };
-      const long ks = ClampIndex(slot == 0 ? std::floor(frame_.K(-3 * frame_.sigma - 1.5))
+      const long ks = ClampIndex(slot == 0 ? std::floor(frame_.K(ScoredFrom(frame_.sigma)))
                                            : std::floor(frame_.K(startOf(slot))),
                                  stretches.empty() ? 0 : stretches.back().ke, n);
-      const long ke = ClampIndex(
-          slot + 1 == slots ? std::ceil(frame_.K(layout_.Length() + 3 * frame_.sigma + 1.5))
-                            : std::ceil(frame_.K(startOf(slot + 1))),
-          ks, n);
+      const long ke = ClampIndex(slot + 1 == slots
+                                     ? std::ceil(frame_.K(ScoredTo(layout_.Length(), frame_.sigma)))
+                                     : std::ceil(frame_.K(startOf(slot + 1))),
+                                 ks, n);
       stretches.push_back({slot, ks, ke});
     }
     return stretches;
@@ -85,14 +109,14 @@ bool Synthesis::Refit(bool keepDrift) {
     const auto render = [&](int slot, long ks, long ke, std::span<double> out) {
       const auto si = static_cast<std::size_t>(slot);
       const double begin = slot == 0 ? first : ends[si - 1];
-      Spend(AddBars(layout.GlyphAt(slot, data).bars, layout.SlotStart(slot) + begin, f, ks, ke, out,
-                    1.0, 1 + (ends[si] - begin) / layout.Advance(slot)));
+      const Placement placed = PlaceSlot(layout, slot, begin, ends[si]);
+      Spend(AddBars(layout.GlyphAt(slot, data).bars, placed.at, f, ks, ke, out, 1.0, placed.scale));
     };
     d.clear();
     y.clear();
     if (whole) {
-      const long ks = ClampIndex(std::floor(f.K(-3 * p.sigma - 1.5)), 0, n);
-      const long ke = ClampIndex(std::ceil(f.K(layout.Length() + 3 * p.sigma + 1.5)), ks, n);
+      const long ks = ClampIndex(std::floor(f.K(ScoredFrom(p.sigma))), 0, n);
+      const long ke = ClampIndex(std::ceil(f.K(ScoredTo(layout.Length(), p.sigma))), ks, n);
       d.assign(static_cast<std::size_t>(ke - ks), 0.0);
       y.assign(samples_.begin() + ks, samples_.begin() + ke);
       for (int slot = 0; slot < slots; ++slot) render(slot, ks, ke, d);
@@ -107,7 +131,7 @@ bool Synthesis::Refit(bool keepDrift) {
           render(slot, stretch.ks, stretch.ke, std::span(d).subspan(at));
       }
     }
-    if (d.size() < 8) return kInf;
+    if (d.size() < kRefitLeastSamples) return kInf;
     Spend(static_cast<long>(d.size()) / 2);
     levels = FitLevels(y, d);
     return levels.sse / static_cast<double>(d.size());
@@ -116,9 +140,13 @@ bool Synthesis::Refit(bool keepDrift) {
               layout_.Gap()};
   LevelFit levels;
   double bestFit = fitOf(best, levels);
-  double steps[6] = {0.3 * frame_.spm,      0.3 * frame_.spm, 0.1, wideMatters ? 0.2 : 0.0, 0.1,
-                     gapMatters ? 0.3 : 0.0};
-  for (int round = 0; round < 5; ++round) {
+  double steps[6] = {kRefitStepEnds * frame_.spm,
+                     kRefitStepEnds * frame_.spm,
+                     kRefitStepSigma,
+                     wideMatters ? kRefitStepWide : 0.0,
+                     kRefitStepSpread,
+                     gapMatters ? kRefitStepGap : 0.0};
+  for (int round = 0; round < kRefitRounds; ++round) {
     if (OutOfWork()) return false;
     for (int which = -1; which < 6; ++which) {
       if (which >= 0 && steps[which] == 0) continue;
@@ -131,8 +159,8 @@ bool Synthesis::Refit(bool keepDrift) {
           double* field[6] = {&p.k0, &p.end, &p.sigma, &p.wide, &p.spread, &p.gap};
           *field[which] += sign * steps[which];
         }
-        if (p.sigma < 0.12 || p.sigma > 1.3 || p.wide < 1.8 || p.wide > 3.2 ||
-            std::fabs(p.spread) > 0.5 || p.gap < kMinGap || p.gap > kMaxGap)
+        if (p.sigma < kMinSigma || p.sigma > kMaxSigma || p.wide < kMinWide || p.wide > kMaxWide ||
+            std::fabs(p.spread) > kMaxSpread || p.gap < kMinGap || p.gap > kMaxGap)
           continue;
         LevelFit trial;
         const double fit = fitOf(p, trial);
@@ -153,7 +181,7 @@ bool Synthesis::Refit(bool keepDrift) {
   frame_.spread = best.spread;
   frame_.space = levels.space;
   frame_.contrast = levels.contrast;
-  noise_ = std::max(bestFit, 0.25);
+  noise_ = std::max(bestFit, kNoiseFloor);
   if (best.wide != layout_.Wide() || best.gap != layout_.Gap()) {
     layout_ = layoutAt(best.wide, best.gap);
     BuildLattices();
@@ -165,10 +193,11 @@ bool Synthesis::Refit(bool keepDrift) {
     Node& node = nodes_[static_cast<std::size_t>(chain[si])];
     node.offset = ends[si];
     const double begin = slot == 0 ? first : ends[si - 1];
-    node.at = layout_.SlotStart(slot) + begin;
-    node.scale = 1 + (ends[si] - begin) / layout_.Advance(slot);
+    const Placement placed = PlaceSlot(layout_, slot, begin, ends[si]);
+    node.at = placed.at;
+    node.scale = placed.scale;
   }
-  firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
+  firstScored_ = ClampIndex(std::floor(frame_.K(ScoredFrom(frame_.sigma))), 0, n);
   nodes_[static_cast<std::size_t>(best_)].scoredTo = ClampIndex(
       std::ceil(frame_.K(SlotReachEnd(layout_.Slots() - 1, ends.back()))), firstScored_, n);
   return true;
@@ -189,7 +218,10 @@ double QuietNoise(std::span<const double> y, long before, long after) {
       ++pairs;
     }
   }
-  return pairs >= 8 ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
+  // Eight pairs at least: fewer tell the variance to no better than about
+  // half of itself.
+  constexpr long kLeastPairs = 8;
+  return pairs >= kLeastPairs ? sum / (2.0 * static_cast<double>(pairs)) : -1.0;
 }
 
 std::vector<double> Synthesis::EndsOf(int nodeIndex) const {
@@ -204,7 +236,7 @@ std::vector<double> Synthesis::EndsOf(int nodeIndex) const {
 double Synthesis::PolishEnds(std::span<const int> data, double& begin, std::vector<double>& ends,
                              long ks, long ke) const {
   const int slots = layout_.Slots();
-  if (ke - ks < 4) return kInf;
+  if (ke - ks < kLeastFitted) return kInf;
   // Where each character begins and ends against its straight place:
   // bound[j] where character j begins, bound[j + 1] where it ends.
   std::vector<double> bound(static_cast<std::size_t>(slots) + 1);
@@ -221,8 +253,7 @@ double Synthesis::PolishEnds(std::span<const int> data, double& begin, std::vect
   };
   const auto render = [&](int j, Piece& piece) {
     const auto ji = static_cast<std::size_t>(j);
-    const double at = layout_.SlotStart(j) + bound[ji];
-    const double scale = 1 + (bound[ji + 1] - bound[ji]) / layout_.Advance(j);
+    const auto [at, scale] = PlaceSlot(layout_, j, bound[ji], bound[ji + 1]);
     const auto& bars = layout_.GlyphAt(j, data).bars;
     const double reach = EdgeReach(frame_.sigma) + std::fabs(frame_.spread);
     piece.from = ClampIndex(std::floor(frame_.K(bars.front().first * scale + at - reach)), ks, ke);
@@ -247,7 +278,7 @@ double Synthesis::PolishEnds(std::span<const int> data, double& begin, std::vect
   Piece moved[2];
   std::vector<double> changed;
   const double maxDrift = MaxDrift();
-  for (const double step : {0.1, 0.05, 0.025}) {
+  for (const double step : kPolishSteps) {
     // Every bound: between two characters it moves both, the symbol's
     // first and last only the start or the stop (the frame may have put
     // them a little off).
@@ -314,24 +345,30 @@ bool Synthesis::Polish() {
     Node& node = nodes_[static_cast<std::size_t>(chain[static_cast<std::size_t>(j)])];
     const double begin = j == 0 ? first : ends[static_cast<std::size_t>(j - 1)];
     node.offset = ends[static_cast<std::size_t>(j)];
-    node.at = layout_.SlotStart(j) + begin;
-    node.scale = 1 + (node.offset - begin) / layout_.Advance(j);
+    const Placement placed = PlaceSlot(layout_, j, begin, node.offset);
+    node.at = placed.at;
+    node.scale = placed.scale;
   }
   polished_ = sse / static_cast<double>(ke - ks);
   return Clean(polished_, QuietVariance());
 }
 
-// Explained down to about the paper's noise: within 2.5 times its variance
-// and 3 % of the contrast.
+// Explained down to about the paper's noise: within kCleanNoise times its
+// variance and kCleanMiss of the contrast (the spot is not quite Gaussian nor
+// the levels quite flat, so the right symbol leaves a little more than the
+// noise).
 bool Synthesis::Clean(double variance, double quiet) const {
-  const double tight = 0.03 * frame_.contrast;
-  return quiet >= 0 && variance < 2.5 * quiet + tight * tight;
+  constexpr double kCleanNoise = 2.5;
+  constexpr double kCleanMiss = 0.03;
+  const double tight = kCleanMiss * frame_.contrast;
+  return quiet >= 0 && variance < kCleanNoise * quiet + tight * tight;
 }
 
 double Synthesis::QuietVariance() const {
-  // Beyond 2.5 sigma of blur the symbol darkens the paper by less than 1 %
-  // of the contrast.
-  const double margin = 2.5 * frame_.sigma + 0.5;
+  // Beyond kFaintSigmas of blur the symbol darkens the paper by less than
+  // 1 % of the contrast; half a module more for where the frame may be off.
+  constexpr double kFaintModules = 0.5;
+  const double margin = kFaintSigmas * frame_.sigma + kFaintModules;
   return QuietNoise(
       samples_, ClampIndex(std::floor(frame_.K(-margin)), 0, static_cast<long>(samples_.size())),
       ClampIndex(std::ceil(frame_.K(layout_.Length() + margin)), 0,
@@ -373,8 +410,8 @@ void Synthesis::BuildLattices() {
   } else if (symbology_ == kCode128) {
     // The same for every Code 128 symbol, built once.
     static const std::shared_ptr<const Rivals> code128[2] = {
-        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), true),
-        rivalsOf(SymbolLayout(kCode128, 1, 2.5, 1.0), false)};
+        rivalsOf(SymbolLayout(kCode128, 1, kNominalWide, kNominalGap), true),
+        rivalsOf(SymbolLayout(kCode128, 1, kNominalWide, kNominalGap), false)};
     rivals_[0] = code128[0];
     rivals_[1] = code128[1];
   } else {
@@ -386,7 +423,9 @@ void Synthesis::BuildLattices() {
 }
 
 double Synthesis::QuietModules() const {
-  return std::max(kQuietModules, layout_.WidestSpace() + 1.0);
+  // A module wider than the widest space inside, to be told from it.
+  constexpr double kBeyondWidestSpace = 1.0;
+  return std::max(kQuietModules, layout_.WidestSpace() + kBeyondWidestSpace);
 }
 
 std::vector<int> Synthesis::DataOf(int nodeIndex) const {

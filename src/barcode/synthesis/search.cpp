@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "barcode/symbols/code128_check.h"
 #include "barcode/synthesis/engine.h"
 
 namespace markwire::barcode::synthesis::detail {
@@ -28,23 +29,33 @@ std::vector<Bar> Synthesis::PlacedBars(int nodeIndex, int slots) const {
 }
 
 // A character's samples are scored up to a little before the next one
-// starts, where the next character's blur begins to show; the last one's
-// through the quiet zone behind it.
+// starts, where the next character's blur begins to show (kFaintSigmas
+// before it, but no more than kMostLookAhead modules: a data character is 11
+// modules or wider, so it keeps most of its own samples however blurred);
+// the last one's through the quiet zone behind it (ScoredTo).
 double Synthesis::SlotReachEnd(int slot, double offset) const {
-  const double margin = std::min(2.5 * frame_.sigma, 3.0);
-  if (slot + 1 >= layout_.Slots()) return layout_.Length() + offset + 3 * frame_.sigma + 1.5;
+  constexpr double kMostLookAhead = 3.0;
+  const double margin = std::min(kFaintSigmas * frame_.sigma, kMostLookAhead);
+  if (slot + 1 >= layout_.Slots()) return ScoredTo(layout_.Length() + offset, frame_.sigma);
   return layout_.SlotStart(slot + 1) + offset - margin;
 }
 
-// The samples a character placed at `at` darkens at all, within [ks, ke).
+// The samples a character placed at `at` darkens at all, within [ks, ke):
+// its edges' reach (EdgeReach, 4 sigma and a quarter module) and more, for
+// the rivals nudged a drift step either way and a character stretched by
+// drift.
 std::pair<long, long> Synthesis::Reach(int slot, double at, long ks, long ke) const {
-  const double reach = 5 * frame_.sigma + 1;  // also covers a character stretched by drift
+  constexpr double kReachSigmas = 5.0;
+  constexpr double kReachModules = 1.0;
+  const double reach = kReachSigmas * frame_.sigma + kReachModules;
   return {ClampIndex(std::floor(frame_.K(at - reach)), ks, ke),
           ClampIndex(std::ceil(frame_.K(at + layout_.Advance(slot) + reach)), ks, ke)};
 }
 
 // Every glyph's darkness over a stretch of samples, by (first sample,
-// place): parents that drifted alike share them.
+// place): parents that drifted alike share them. The key counts offsets in
+// quarter drift steps and places in 1/64 module, finer than any two places
+// the search makes differ by, so that only rounding is absorbed.
 GlyphBank& Synthesis::Bank(std::size_t& pooled, long ks, long ke, double at, double scale,
                            double offset) {
   const std::pair<long, long> key{
@@ -71,7 +82,7 @@ bool Synthesis::Search(std::span<const int> forced) {
   // The start character, with the quiet zone before it. In a frame of the
   // refit, fitted to the whole symbol, the start may lie a little off:
   // there it is tried up to a module either way too, its own place first.
-  firstScored_ = ClampIndex(std::floor(frame_.K(-3 * frame_.sigma - 1.5)), 0, n);
+  firstScored_ = ClampIndex(std::floor(frame_.K(ScoredFrom(frame_.sigma))), 0, n);
   const int shifts = refitted_ ? static_cast<int>(std::floor(kStartShift / kDriftStep + 1e-9)) : 0;
   nodes_.reserve(static_cast<std::size_t>(layout_.Slots()) * kBeamWidth + 2 * shifts + 1);
   std::vector<int> beam;
@@ -80,7 +91,7 @@ bool Synthesis::Search(std::span<const int> forced) {
     const double shift = (k % 2 == 0 ? 1 : -1) * ((k + 1) / 2) * kDriftStep;
     Node root;
     root.sum = SymbolLayout::CheckValue({});
-    root.at = layout_.SlotStart(0) + shift;
+    root.at = PlaceSlot(layout_, 0, shift, shift).at;
     root.offset = shift;
     root.scoredTo = ClampIndex(std::ceil(frame_.K(SlotReachEnd(0, shift))), firstScored_, n);
     d.assign(static_cast<std::size_t>(root.scoredTo - firstScored_), 0.0);
@@ -157,8 +168,7 @@ bool Synthesis::Search(std::span<const int> forced) {
         const auto len = static_cast<std::size_t>(ke - ks);
         // The character starts where the one before ended and stretches to
         // its new offset: the drift is followed smoothly, never by jumps.
-        const double at = layout_.SlotStart(slot) + parent.offset;
-        const double scale = 1 + (offset - parent.offset) / layout_.Advance(slot);
+        const auto [at, scale] = PlaceSlot(layout_, slot, parent.offset, offset);
         GlyphBank* bank = shared ? &Bank(pooled, ks, ke, at, scale, offset) : nullptr;
         // Straight on, every glyph at once through the edges; drifted, the
         // few tried one by one.
@@ -227,12 +237,13 @@ bool Synthesis::Search(std::span<const int> forced) {
                     : layout_.IsCheck(slot) ? parent.sum
                                             : -1;
       child.offset = offsetOf(parent, trial.step);
-      child.at = layout_.SlotStart(slot) + parent.offset;
-      child.scale = 1 + (child.offset - parent.offset) / layout_.Advance(slot);
+      const Placement placed = PlaceSlot(layout_, slot, parent.offset, child.offset);
+      child.at = placed.at;
+      child.scale = placed.scale;
       child.scoredTo = endOf(parent, slot, child.offset);
       child.sse = trial.sse;
       child.sum = parent.sum;
-      if (layout_.IsData(slot)) child.sum = (parent.sum + slot % 103 * child.glyph) % 103;
+      if (layout_.IsData(slot)) child.sum = code128::AddToCheck(parent.sum, slot, child.glyph);
       next.push_back(static_cast<int>(nodes_.size()));
       nodes_.push_back(child);
     }

@@ -48,6 +48,17 @@ std::string FollowedText(const Synthesis& synthesis) {
   return text;
 }
 
+// The other direction is searched only when its ends leave at most this
+// many times the first's residual (EndScore): read the wrong way round, a
+// start and a stop fit clearly worse.
+constexpr double kOtherEnds = 3.0;
+// A refused symbol with a character another fits clearly better is
+// repaired at most this often: each repair costs a search.
+constexpr int kRepairs = 3;
+// A symbol read only backwards has to leave a third less than the best
+// symbol read forwards: fit times 1.5 below it.
+constexpr double kBackwardsBetter = 1.5;
+
 // The search on each framed direction (copies: a refit moves the frame),
 // the other only when the first fails and its ends fit nearly as well;
 // then, with `follow`, on the card followed. Whatever runs out of work is
@@ -94,7 +105,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
                              : "no symbol-like structure in the samples";
   for (std::size_t i = 0; i < framed.size(); ++i) {
     if (framed[i].OutOfWork()) return OutOfWork(std::move(best));
-    if (i > 0 && framed[i].EndScore() > 3 * framed[0].EndScore()) break;
+    if (i > 0 && framed[i].EndScore() > kOtherEnds * framed[0].EndScore()) break;
     // A first direction whose best symbol explains the samples down to the
     // paper's noise is the right one, even when that symbol was refused: a
     // symbol read the other way round would have to fit clearly better.
@@ -121,8 +132,8 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     // search's drift steps are coarse): take the better one, place the
     // symbol again and judge it again, a few times. The guard's symbol is
     // only ever tested, never changed.
-    for (int repair = 0; repair < 3 && forced.empty() && !verdict.accepted && verdict.margin < 0 &&
-                         verdict.weakest >= 0 && verdict.alternative >= 0;
+    for (int repair = 0; repair < kRepairs && forced.empty() && !verdict.accepted &&
+                         verdict.margin < 0 && verdict.weakest >= 0 && verdict.alternative >= 0;
          ++repair) {
       std::vector<int> better = verdict.data;
       better[static_cast<std::size_t>(verdict.weakest)] = verdict.alternative;
@@ -137,7 +148,7 @@ Verdict Run(std::vector<Synthesis> framed, std::span<const int> forced, bool out
     }
     // A symbol read only the other way round must explain the samples
     // clearly better than the best symbol read the first way.
-    if (i > 0 && verdict.accepted && !(verdict.fit * 1.5 < best.fit)) {
+    if (i > 0 && verdict.accepted && !(verdict.fit * kBackwardsBetter < best.fit)) {
       verdict.accepted = false;
       verdict.explanation =
           "read only backwards, and hardly better than forwards: " + verdict.explanation;
@@ -195,7 +206,7 @@ Verdict ConfirmPatterns(std::span<const double> samples, int symbology, int coun
 
 Verdict SymbolReader::Confirm(const PatternList& patterns) const {
   const int symbology = symbology_;
-  const SymbolLayout layout(symbology, count_, 2.5, 1.0);
+  const SymbolLayout layout(symbology, count_, detail::kNominalWide, detail::kNominalGap);
   Verdict refused;
   refused.explanation = "the patterns do not form a symbol of this length";
   if (!layout.Valid()) return refused;

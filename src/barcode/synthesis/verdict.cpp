@@ -12,6 +12,26 @@
 #include "barcode/synthesis/engine.h"
 
 namespace markwire::barcode::synthesis::detail {
+namespace {
+
+// Where the quiet zones show the paper's noise, the symbol may leave 1.6
+// times its variance: the model's own misses (a spot not quite Gaussian,
+// levels not quite flat) add a little to the noise.
+constexpr double kExplainedNoise = 1.6;
+// Where the card's speed wavers within a character, the model may miss by
+// kSlackSharpness / sigma of the contrast (a sharper edge misses more for
+// the same wander), at most kMostSlack.
+constexpr double kSlackSharpness = 0.04;
+constexpr double kMostSlack = 0.12;
+// Without paper to measure the noise on, the symbol itself has to be
+// explained within 3 % of the contrast.
+constexpr double kUnknownNoiseMiss = 0.03;
+// The margin a symbol of the search's own needs grows with what it leaves
+// beyond the paper's noise, taken as no less than 4 (2 gray values): on
+// cleaner paper still, a symbol's small misses would count as large.
+constexpr double kLeastQuiet = 4.0;
+
+}  // namespace
 
 Verdict Synthesis::Judge(bool confirming) const {
   Verdict verdict;
@@ -45,7 +65,8 @@ Verdict Synthesis::Judge(bool confirming) const {
   };
   double sse = 0;
   for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
-  const double variance = std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), 0.25);
+  const double variance =
+      std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), kNoiseFloor);
 
   // Every character of the symbol, the start and the stop included, against
   // every other character that could stand in its place, nudged a little
@@ -156,11 +177,11 @@ Verdict Synthesis::Judge(bool confirming) const {
   // Beside the noise, the model may miss by some percent of the contrast
   // where the card's speed wavers within a character: the more, the sharper
   // the edges.
-  const double slack = std::min(0.12, 0.04 / frame_.sigma) * frame_.contrast;
+  const double slack = std::min(kMostSlack, kSlackSharpness / frame_.sigma) * frame_.contrast;
   // Without paper to measure the noise on, the symbol itself has to be
   // explained that closely (a noisy waveform is then refused).
-  const double unknown = 0.03 * frame_.contrast;
-  const double allowed = (quiet >= 0 ? 1.6 * quiet : unknown * unknown) + slack * slack;
+  const double unknown = kUnknownNoiseMiss * frame_.contrast;
+  const double allowed = (quiet >= 0 ? kExplainedNoise * quiet : unknown * unknown) + slack * slack;
   const bool explains = variance < allowed;
   // The symbol's ends with paper beside them, wider than any space inside
   // the symbol, have to be in the samples: else the samples may hold a
@@ -234,7 +255,7 @@ Verdict Synthesis::Judge(bool confirming) const {
   // search's own, the margin needed grows with what the symbol leaves beyond
   // the paper's noise; a classic decoder's symbol under test already has a
   // second, independent reading behind it.
-  const double beyondNoise = quiet >= 0 ? variance / std::max(quiet, 4.0) : 1.0;
+  const double beyondNoise = quiet >= 0 ? variance / std::max(quiet, kLeastQuiet) : 1.0;
   const double needed =
       confirming ? kConfirmMargin
                  : kAcceptMargin * std::max(1.0, std::sqrt(std::max(beyondNoise, 0.0))) *
