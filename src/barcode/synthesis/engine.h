@@ -116,7 +116,7 @@ inline Placement PlaceSlot(const SymbolLayout& layout, int slot, double begin, d
 // What building a layout and its lattice costs, in the budget's units.
 inline constexpr long kLayoutWork = 5'000;
 inline constexpr long kLatticeWork = 30'000;
-// Lattices kept per thread for reuse (BuildLattices).
+// Lattices kept for reuse, for the whole process (BuildLattices).
 inline constexpr std::size_t kKeptLattices = 6;
 
 // What a reader may still spend (kWorkBudget, synthesis.h).

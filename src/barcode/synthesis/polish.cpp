@@ -2,6 +2,8 @@
 // character's end moved to where it explains the samples best.
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "barcode/synthesis/engine.h"
@@ -377,26 +379,31 @@ double Synthesis::QuietVariance() const {
 
 void Synthesis::BuildLattices() {
   // A symbology's alphabet at one wide:narrow ratio has one lattice: the
-  // last few built on this thread are kept (both reading directions of a
-  // waveform, and the followed card, frame alike). The work is counted as
-  // if built, so that no outcome depends on what was read before.
+  // last few built are kept for every reader in the process (both reading
+  // directions of a waveform, its followed card, the next waveform of the
+  // same format). The work is counted as if built, so that no outcome
+  // depends on what was read before.
   struct Kept {
     int symbology;
     double wide;
     std::shared_ptr<const Lattice> lattice;
   };
-  thread_local std::vector<Kept> kept;
+  static std::mutex keeping;
+  static std::vector<Kept> kept;
   const double wide = symbology_ == kCode128 ? 0.0 : layout_.Wide();
-  const auto found = std::find_if(kept.begin(), kept.end(), [&](const Kept& k) {
-    return k.symbology == symbology_ && k.wide == wide;
-  });
-  if (found != kept.end()) {
-    lattice_ = found->lattice;
-  } else {
-    lattice_ = std::make_shared<const Lattice>(BuildLattice(layout_));
-    if (kept.size() >= kKeptLattices) kept.erase(kept.begin());
-    kept.push_back({symbology_, wide, lattice_});
+  std::shared_ptr<const Lattice> lattice;
+  {
+    const std::lock_guard<std::mutex> lock(keeping);
+    for (const Kept& k : kept)
+      if (k.symbology == symbology_ && k.wide == wide) lattice = k.lattice;
   }
+  if (!lattice) {
+    lattice = std::make_shared<const Lattice>(BuildLattice(layout_));
+    const std::lock_guard<std::mutex> lock(keeping);
+    if (kept.size() >= kKeptLattices) kept.erase(kept.begin());
+    kept.push_back({symbology_, wide, lattice});
+  }
+  lattice_ = std::move(lattice);
   Spend(kLatticeWork);
   const auto rivalsOf = [](const SymbolLayout& layout, bool start) {
     auto rivals = std::make_shared<Rivals>();
