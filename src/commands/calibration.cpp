@@ -1,68 +1,67 @@
-// The reader's adjustments: each one command through OmrS. The reader keeps
+// The reader's adjustments: each one command on the session. The reader keeps
 // the values; the library keeps nothing.
 #include <cstdio>
 #include <cstdlib>
 
-#include "markwire.h"
-#include "session/app.h"
+#include "commands/card_reading.h"
+#include "session/omr_info.h"
 
+namespace markwire {
 namespace {
 
 // A refused timing or motor adjustment takes its status off the pending
 // mark itself, so the application's next OmrG reads the reader again; the
 // code stays for OmrGetError.
-int SendAndTakeStatus(const char* command) {
-  const int r = OmrS(command);
+int SendAndTakeStatus(OmrInfo& s, const char* command) {
+  const int r = s.SendCommand(command);
   if (r > 0) return r;
   char scratch[4096] = "";
-  OmrG(scratch);
+  s.ReceiveBlock(scratch);
   return r;
 }
 
 // "m 5/" for 5, "m 5 S/" for -5.
-int SendSigned(char letter, int value) {
+int SendSigned(OmrInfo& s, char letter, int value) {
   char command[32];
   if (value >= 0) {
     std::snprintf(command, sizeof command, "%c %d/", letter, value);
   } else {
     std::snprintf(command, sizeof command, "%c %lld S/", letter, -static_cast<long long>(value));
   }
-  return SendAndTakeStatus(command);
+  return SendAndTakeStatus(s, command);
 }
 
 }  // namespace
 
-extern "C" {
-
-MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int first, int second) {
-  if (!markwire::OpenSession()) return -1;
+int AdjustGray(OmrInfo& s, int first, int second) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "J %02d %02d/", second, first);  // second goes first
-  return OmrS(command);
+  return s.SendCommand(command);
 }
 
-MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int first, int second) {
-  if (!markwire::OpenSession()) return -1;
+int AdjustCard(OmrInfo& s, int first, int second) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "J %03d %02d/", first, second);
-  return OmrS(command);
+  return s.SendCommand(command);
 }
 
-MARKWIRE_API int MARKWIRE_CALL AdjustMota(int value) {
-  if (!markwire::OpenSession()) return -1;
+int AdjustMotor(OmrInfo& s, int value) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "MO %d/", value);
-  return SendAndTakeStatus(command);
+  return SendAndTakeStatus(s, command);
 }
 
-MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int value) {
-  if (!markwire::OpenSession()) return -1;
-  return SendSigned('m', value);
+int AdjustFore(OmrInfo& s, int value) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
+  return SendSigned(s, 'm', value);
 }
 
-MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int value) {
-  if (!markwire::OpenSession()) return -1;
-  return SendSigned('M', value);
+int AdjustBehind(OmrInfo& s, int value) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
+  return SendSigned(s, 'M', value);
 }
 
-}  // extern "C"
+}  // namespace markwire

@@ -1,20 +1,21 @@
-// One card with one call: ReadOneCard and PassOneCard, composed through the
-// public entry points exactly as an application would compose them, so that
-// every rule of OmrS and OmrG applies to each step.
+// One card with one call: ReadOneCard and PassOneCard, composed from the
+// session's own command and block steps exactly as an application would
+// compose OmrS and OmrG, so that every rule of those applies to each step.
 #include <cstdio>
 #include <string>
 
-#include "markwire.h"
-#include "session/app.h"
+#include "commands/card_reading.h"
+#include "commands/test_readouts.h"
+#include "session/omr_info.h"
 
-extern "C" {
+namespace markwire {
 
-MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
-  markwire::OmrInfo* session = markwire::OpenSession();
-  if (session == nullptr) return -1;
+int ReadCard(OmrInfo& s, int option, int limit, char* data) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
+  OmrInfo* const session = &s;
   const bool held = session->cardMayBeHeld;
-  if (OmrS("R/") <= 0) {
-    OmrG(data);  // hands over the pending code, if any
+  if (s.SendCommand("R/") <= 0) {
+    s.ReceiveBlock(data);  // hands over the pending code, if any
     return 0;
   }
   // A reader that took "R/" without confirming the feed may have fed
@@ -24,8 +25,8 @@ MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
   const bool maybeOld = !confirmed && held;
   char command[32];  // "r A " and two 11-character numbers fit
   std::snprintf(command, sizeof command, "r A %04d %04d/", option, limit);
-  OmrS(command);
-  int result = OmrG(data);
+  s.SendCommand(command);
+  int result = s.ReceiveBlock(data);
   // A card is reported only when its data arrived, and only when they can be
   // this card's: after an unanswered "R/" the reader may have fed nothing.
   if (!confirmed && result >= 0 && result != 255 &&
@@ -36,18 +37,18 @@ MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
   }
   // "-/" resets the error record; a read that failed keeps its code pending.
   const std::string kept(result == 0 && session->error.Pending() ? session->error.Code() : "");
-  OmrS("-/");
+  s.SendCommand("-/");
   if (!kept.empty()) session->error.Set(kept);
   return result;
 }
 
-MARKWIRE_API int MARKWIRE_CALL PassOneCard(int line, int column, char* data) {
-  if (!markwire::OpenSession()) return -1;
-  if (OmrSetTest(line, column) < 1) return -1;
-  const int result = OmrS("I 3/");
-  if (result <= 0) OmrG(data);
-  OmrS("-/");
+int PassCardAt(OmrInfo& s, int line, int column, char* data) {
+  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (SetTestPoint(s, line, column) < 1) return -1;
+  const int result = s.SendCommand("I 3/");
+  if (result <= 0) s.ReceiveBlock(data);
+  s.SendCommand("-/");
   return result;
 }
 
-}  // extern "C"
+}  // namespace markwire

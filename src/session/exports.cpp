@@ -1,4 +1,5 @@
 // The exported C functions: each checks the session's state and forwards.
+#include "commands/card_reading.h"
 #include "commands/format_download.h"
 #include "commands/test_readouts.h"
 #include "markwire.h"
@@ -88,6 +89,41 @@ MARKWIRE_API int MARKWIRE_CALL DownLoadFormatFile(const char* formatOrPath) {
   // A path goes the way an application would send it: as an "S" command.
   const std::string command = "S " + std::string(argument) + "/";
   return OmrS(command.c_str());
+}
+
+MARKWIRE_API int MARKWIRE_CALL ReadOneCard(int option, int limit, char* data) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::ReadCard(*s, option, limit, data);
+}
+
+MARKWIRE_API int MARKWIRE_CALL PassOneCard(int line, int column, char* data) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::PassCardAt(*s, line, column, data);
+}
+
+MARKWIRE_API int MARKWIRE_CALL AdjustGrayInfo(int first, int second) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::AdjustGray(*s, first, second);
+}
+
+MARKWIRE_API int MARKWIRE_CALL AdjustCardInfo(int first, int second) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::AdjustCard(*s, first, second);
+}
+
+MARKWIRE_API int MARKWIRE_CALL AdjustMota(int value) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::AdjustMotor(*s, value);
+}
+
+MARKWIRE_API int MARKWIRE_CALL AdjustForeTime(int value) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::AdjustFore(*s, value);
+}
+
+MARKWIRE_API int MARKWIRE_CALL AdjustBehindTime(int value) {
+  OmrInfo* s = OpenSession();
+  return s == nullptr ? OmrInfo::kNotOpen : markwire::AdjustBehind(*s, value);
 }
 
 MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, void* user) {
