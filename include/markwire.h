@@ -9,9 +9,11 @@
  * lost; any other positive value: the reader accepted a command (its echo was
  * right) but has not answered yet.
  *
- * One process drives one reader. Make one call at a time: calls block for as
- * long as the reader protocol requires (up to 1 s per awaited reply, 3 s for
- * a final status, 2.5 s after a hand-shake) and take no lock.
+ * The classic functions drive one reader, the process's default session.
+ * Make one call at a time on it: calls block for as long as the reader
+ * protocol requires (up to 1 s per awaited reply, 3 s for a final status,
+ * 2.5 s after a hand-shake) and take no lock. For several readers in one
+ * process, open a reader handle for each (mw_open, at the end of this file).
  *
  * Buffers the library writes into:
  *   OmrGetError     3 bytes (two digits and a NUL)
@@ -51,6 +53,8 @@
 #define MARKWIRE_API
 #endif
 #endif
+
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -113,6 +117,89 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler
  * refused, a second decoder under the same test (the default). Returns 255,
  * or 0 for a mode that does not exist (the mode is then unchanged). */
 MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode);
+
+/* ---- Reader handles ---------------------------------------------------
+ *
+ * Each mw_open gives a reader of its own: its port, error record, barcode
+ * settings and handlers. Calls on different readers may run at the same time
+ * from different threads and do not wait for each other; calls on one reader
+ * are serialised. The results are those of the classic function each one
+ * mirrors; in addition every call returns MW_UNKNOWN_READER (-1) for a
+ * handle that is NULL, closed or never opened (a closed handle stays
+ * refused: handles are never reused), and every buffer comes with its size
+ * and is never written beyond it. A call that waits for the reader while
+ * mw_close closes it on another thread ends with MW_UNKNOWN_READER.
+ * No handler of a reader is called after mw_close returns.
+ */
+#define MARKWIRE_VERSION_MAJOR 1
+#define MARKWIRE_VERSION_MINOR 2
+#define MARKWIRE_VERSION_PATCH 0
+
+#define MW_UNKNOWN_READER (-1)
+/* A buffer smaller than the call may need: nothing was sent or read. */
+#define MW_SMALL_BUFFER (-2)
+/* Enough for any data block with the longest barcode: mw_receive,
+ * mw_read_card and mw_pass_card need at least this many bytes. */
+#define MW_BLOCK_SIZE 2176
+
+typedef struct mw_reader mw_reader;
+
+/* "1.2.0" */
+MARKWIRE_API const char* MARKWIRE_CALL mw_version(void);
+/* Opens the device and hand-shakes with the reader: the handle, or NULL and
+ * the reason in `why` (cut to why_size bytes, NUL-terminated; `why` may be
+ * NULL). A device that a handle already holds open is refused. */
+MARKWIRE_API mw_reader* MARKWIRE_CALL mw_open(const char* device, char* why, size_t why_size);
+/* "Q/" to the reader, the port closed, the handle freed and refused from
+ * then on. NULL or an unknown handle: nothing happens. */
+MARKWIRE_API void MARKWIRE_CALL mw_close(mw_reader* reader);
+
+/* As OmrS, OmrG and ReadOneCard. */
+MARKWIRE_API int MARKWIRE_CALL mw_send(mw_reader* reader, const char* command);
+MARKWIRE_API int MARKWIRE_CALL mw_receive(mw_reader* reader, char* buffer, size_t size);
+MARKWIRE_API int MARKWIRE_CALL mw_read_card(mw_reader* reader, int option, int limit, char* data,
+                                            size_t size);
+/* As OmrGetError (two digits and a NUL) and OmrGetErrorStr. */
+MARKWIRE_API int MARKWIRE_CALL mw_error(mw_reader* reader, char code[3]);
+MARKWIRE_API int MARKWIRE_CALL mw_error_text(mw_reader* reader, char* text, size_t size);
+
+/* The card format, and a reader program, from the file at `path` as it
+ * stands: any absolute or relative path of the system, blanks and all. */
+MARKWIRE_API int MARKWIRE_CALL mw_download_format(mw_reader* reader, const char* path);
+MARKWIRE_API int MARKWIRE_CALL mw_download_program(mw_reader* reader, const char* path);
+/* A card format given as its text (commands ending in "/"). */
+MARKWIRE_API int MARKWIRE_CALL mw_download_format_text(mw_reader* reader, const char* text);
+
+/* As PassOneCard, OmrSetTest, OmrGetSync. */
+MARKWIRE_API int MARKWIRE_CALL mw_pass_card(mw_reader* reader, int line, int column, char* data,
+                                            size_t size);
+MARKWIRE_API int MARKWIRE_CALL mw_set_test(mw_reader* reader, int line, int column);
+MARKWIRE_API int MARKWIRE_CALL mw_sync(mw_reader* reader);
+/* As OmrGetValue, OmrGetOriOrGray and OmrGetCurve: the count of values the
+ * read-out holds; at most `count` of them are written. */
+MARKWIRE_API int MARKWIRE_CALL mw_get_values(mw_reader* reader, int selector, int* values,
+                                             size_t count);
+MARKWIRE_API int MARKWIRE_CALL mw_get_block(mw_reader* reader, int selector, int* values,
+                                            size_t count);
+MARKWIRE_API int MARKWIRE_CALL mw_get_curve(mw_reader* reader, int* values, size_t count);
+
+/* As AdjustGrayInfo, AdjustCardInfo, AdjustMota, AdjustForeTime and
+ * AdjustBehindTime. */
+MARKWIRE_API int MARKWIRE_CALL mw_adjust_gray(mw_reader* reader, int first, int second);
+MARKWIRE_API int MARKWIRE_CALL mw_adjust_card(mw_reader* reader, int first, int second);
+MARKWIRE_API int MARKWIRE_CALL mw_adjust_motor(mw_reader* reader, int value);
+MARKWIRE_API int MARKWIRE_CALL mw_adjust_fore(mw_reader* reader, int value);
+MARKWIRE_API int MARKWIRE_CALL mw_adjust_behind(mw_reader* reader, int value);
+
+/* As OmrSetBarcodeMode and the three handlers, for this reader alone.
+ * Without a message or trace handler a reader prints nothing. */
+MARKWIRE_API int MARKWIRE_CALL mw_barcode_mode(mw_reader* reader, int mode);
+MARKWIRE_API int MARKWIRE_CALL mw_set_message_handler(mw_reader* reader, OmrMessageHandler handler,
+                                                      void* user);
+MARKWIRE_API int MARKWIRE_CALL mw_set_trace_handler(mw_reader* reader, OmrTraceHandler handler,
+                                                    void* user);
+MARKWIRE_API int MARKWIRE_CALL mw_set_progress_handler(mw_reader* reader,
+                                                       OmrProgressHandler handler, void* user);
 
 #ifdef __cplusplus
 }

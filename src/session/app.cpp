@@ -27,13 +27,19 @@ void HandlerNotifier::Progress(unsigned done, unsigned total) {
 }
 
 void HandlerNotifier::Message(std::string_view utf8) {
-  if (messageHandler_ == nullptr) return console_.Message(utf8);
+  if (messageHandler_ == nullptr) {
+    if (toConsole_) console_.Message(utf8);
+    return;
+  }
   const std::string text(utf8);
   messageHandler_(text.c_str(), messageUser_);
 }
 
 void HandlerNotifier::Trace(std::string_view line) {
-  if (traceHandler_ == nullptr) return console_.Trace(line);
+  if (traceHandler_ == nullptr) {
+    if (toConsole_) console_.Trace(line);
+    return;
+  }
   const std::string text(line);
   traceHandler_(text.c_str(), traceUser_);
 }

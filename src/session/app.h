@@ -16,6 +16,9 @@ namespace markwire {
 // with the console as the default.
 class HandlerNotifier final : public Notifier {
  public:
+  // `console`: without a handler, messages and trace lines go to the
+  // console (the classic session); else nowhere (a reader handle).
+  explicit HandlerNotifier(bool console = true) : toConsole_(console) {}
   void SetMessageHandler(OmrMessageHandler handler, void* user);
   void SetTraceHandler(OmrTraceHandler handler, void* user);
   void SetProgressHandler(OmrProgressHandler handler, void* user);
@@ -28,6 +31,7 @@ class HandlerNotifier final : public Notifier {
 
  private:
   ConsoleNotifier console_;
+  bool toConsole_;
   OmrMessageHandler messageHandler_ = nullptr;
   void* messageUser_ = nullptr;
   OmrTraceHandler traceHandler_ = nullptr;

@@ -10,7 +10,7 @@ objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 fail() { echo "FAIL: $*"; exit 1; }
 
 # name, argument bytes, ordinal - the list the DLL is built from.
-expected=$(grep -o '"[A-Za-z]* [0-9]* [0-9]*"' "$(dirname "$0")/../../cmake/exports.cmake" | tr -d '"')
+expected=$(grep -o '"[A-Za-z_]* [0-9]* [0-9]*"' "$(dirname "$0")/../../cmake/exports.cmake" | tr -d '"')
 dump=$("$objdump" -p "$dll")
 
 base=$(awk '/^Export Address Table -- Ordinal Base/{print $NF}' <<<"$dump")

@@ -1,0 +1,161 @@
+// Reader handles over pseudo-terminals: several readers in one process, each
+// from its own thread, beside the classic session; handles and buffers that
+// must be refused.
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "markwire.h"
+#include "pty_host.h"
+#include "reader_machine.h"
+#include "session/app.h"
+
+namespace markwire::test {
+namespace {
+
+struct SimulatedReader {
+  explicit SimulatedReader(std::vector<sim::Card> cards)
+      : machine(sim::ReaderConfig{}, std::make_unique<sim::ListCards>(std::move(cards))),
+        host(machine) {
+    EXPECT_TRUE(host.Start()) << host.LastError();
+  }
+  std::string Path() const { return host.DevicePath(); }
+  sim::ReaderMachine machine;
+  sim::PtyHost host;
+};
+
+std::vector<sim::Card> CardsOf(char reader, int count) {
+  std::vector<sim::Card> cards;
+  for (int k = 0; k < count; ++k)
+    cards.push_back({std::string(8, reader) + std::to_string(1000 + k), ""});
+  return cards;
+}
+
+std::size_t Entries(const char* directory) {
+  std::size_t n = 0;
+  if (DIR* d = opendir(directory)) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(ReaderHandles, ThreeReadersFromThreeThreadsReadTheirOwnCardsBesideTheClassicSession) {
+  App().ReplaceSession(App().MakeDefaultSession());
+  constexpr int kCards = 4;
+  SimulatedReader readers[] = {SimulatedReader(CardsOf('A', kCards)),
+                               SimulatedReader(CardsOf('B', kCards)),
+                               SimulatedReader(CardsOf('C', kCards))};
+  SimulatedReader classic(CardsOf('Z', 2));
+  // A format file whose path holds blanks and a "W", as only a real path can.
+  char dir[] = "/tmp/markwire handles W XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string format = std::string(dir) + "/card format W.fmt";
+  std::ofstream(format) << "L 040/\r\n";
+
+  std::vector<std::vector<std::string>> got(3);
+  std::vector<std::string> failures(3);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&, i] {
+      char why[128] = "x";
+      mw_reader* reader = mw_open(readers[i].Path().c_str(), why, sizeof why);
+      if (reader == nullptr) {
+        failures[static_cast<std::size_t>(i)] = why;
+        return;
+      }
+      if (mw_download_format(reader, format.c_str()) != 255) failures[i] = "format refused";
+      char data[MW_BLOCK_SIZE];
+      for (int k = 0; k <= kCards; ++k) {
+        const int n = mw_read_card(reader, 0, 2000, data, sizeof data);
+        if (n > 0) got[static_cast<std::size_t>(i)].push_back(data);
+      }
+      char code[3];
+      mw_error(reader, code);
+      if (std::string(code) != "16") failures[i] += " last code " + std::string(code);
+      mw_close(reader);
+    });
+  }
+  // The classic session reads its own reader meanwhile.
+  ASSERT_EQ(OmrInitDevice(classic.Path().c_str()), 255);
+  char data[4096] = {};
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 12);
+  EXPECT_STREQ(data, "ZZZZZZZZ1000");
+  for (std::thread& t : threads) t.join();
+
+  for (int i = 0; i < 3; ++i) {
+    const auto si = static_cast<std::size_t>(i);
+    EXPECT_EQ(failures[si], "") << "reader " << i;
+    std::vector<std::string> expected;
+    for (const sim::Card& card : CardsOf(static_cast<char>('A' + i), kCards))
+      expected.push_back(card.data);
+    EXPECT_EQ(got[si], expected) << "reader " << i;
+    EXPECT_EQ(readers[i].machine.Format().commands, std::vector<std::string>{"L 040/"});
+    EXPECT_EQ(readers[i].machine.Commands().back(), "Q/");  // closed with "Q/"
+  }
+  EXPECT_EQ(ReadOneCard(0, 2000, data), 12);  // the classic session goes on
+  EXPECT_STREQ(data, "ZZZZZZZZ1001");
+  App().ReplaceSession(App().MakeDefaultSession());
+  std::remove(format.c_str());
+  rmdir(dir);
+}
+
+TEST(ReaderHandles, UnknownHandlesSmallBuffersAndSecondOpensAreRefusedAndNothingIsLeft) {
+  char why[128] = "";
+  EXPECT_EQ(mw_open("/dev/markwire-no-such-device", why, sizeof why), nullptr);
+  EXPECT_STRNE(why, "");
+  EXPECT_EQ(mw_open(nullptr, why, sizeof why), nullptr);
+  EXPECT_EQ(mw_send(nullptr, "R/"), MW_UNKNOWN_READER);
+  EXPECT_EQ(mw_sync(reinterpret_cast<mw_reader*>(0x5eed)), MW_UNKNOWN_READER);
+  mw_close(nullptr);
+
+  SimulatedReader simulated(CardsOf('A', 3));
+  const std::size_t descriptors = Entries("/proc/self/fd");
+  const std::size_t threads = Entries("/proc/self/task");
+  {
+    mw_reader* reader = mw_open(simulated.Path().c_str(), why, sizeof why);
+    ASSERT_NE(reader, nullptr) << why;
+    // The same device twice: refused with a reason, the first goes on.
+    EXPECT_EQ(mw_open(simulated.Path().c_str(), why, sizeof why), nullptr);
+    EXPECT_NE(std::string(why).find("already open"), std::string::npos) << why;
+    // A buffer too small for a block: nothing is sent.
+    const std::size_t sent = simulated.machine.Commands().size();
+    char small[64];
+    EXPECT_EQ(mw_read_card(reader, 0, 2000, small, sizeof small), MW_SMALL_BUFFER);
+    EXPECT_EQ(simulated.machine.Commands().size(), sent);
+    // Values are cut to the count given, the count held is returned.
+    EXPECT_EQ(mw_send(reader, "I 4/"), 255);
+    int values[4] = {-1, -1, -1, -1};
+    EXPECT_EQ(mw_get_values(reader, 'B', values, 2), 96);
+    EXPECT_EQ(values[2], -1);
+    // No handler runs after close.
+    std::atomic<int> traced{0};
+    mw_set_trace_handler(
+        reader, [](const char*, void* user) { ++*static_cast<std::atomic<int>*>(user); }, &traced);
+    mw_close(reader);
+    const int atClose = traced.load();
+    EXPECT_GT(atClose, 0);
+    // A closed handle stays refused, even once another reader is open.
+    mw_reader* next = mw_open(simulated.Path().c_str(), why, sizeof why);
+    ASSERT_NE(next, nullptr) << why;
+    EXPECT_EQ(mw_send(reader, "R/"), MW_UNKNOWN_READER);
+    char code[3];
+    EXPECT_EQ(mw_error(reader, code), MW_UNKNOWN_READER);
+    mw_close(reader);
+    mw_close(next);
+    EXPECT_EQ(traced.load(), atClose);
+  }
+  EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
+  EXPECT_EQ(Entries("/proc/self/task"), threads);
+}
+
+}  // namespace
+}  // namespace markwire::test
