@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "markwire.h"
+#include "markwire.hpp"
 #include "pty_host.h"
 #include "reader_machine.h"
 #include "session/app.h"
@@ -155,6 +156,28 @@ TEST(ReaderHandles, UnknownHandlesSmallBuffersAndSecondOpensAreRefusedAndNothing
   }
   EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
   EXPECT_EQ(Entries("/proc/self/task"), threads);
+}
+
+TEST(ReaderHandles, TheCppReaderReadsUntilTheHopperIsEmptyAndThrowsTheReadersCode) {
+  EXPECT_THROW(Reader("/dev/markwire-no-such-device"), ReaderError);
+  SimulatedReader simulated(CardsOf('Q', 2));
+  std::vector<std::string> cards;
+  {
+    Reader reader(simulated.Path());
+    reader.DownloadFormatText("L 040/");
+    while (auto card = reader.ReadCard()) cards.push_back(*card);
+    EXPECT_EQ(reader.Send("I 4/"), 255);
+    EXPECT_EQ(reader.Values('A').size(), 48u);
+    try {
+      reader.Send("R/");  // the hopper is empty: the reader refuses
+      ADD_FAILURE() << "no refusal";
+    } catch (const ReaderError& error) {
+      EXPECT_EQ(error.Code(), "16");
+    }
+    Reader moved = std::move(reader);  // one close, by the reader it moved to
+  }
+  EXPECT_EQ(cards, (std::vector<std::string>{"QQQQQQQQ1000", "QQQQQQQQ1001"}));
+  EXPECT_EQ(simulated.machine.Commands().back(), "Q/");
 }
 
 }  // namespace
