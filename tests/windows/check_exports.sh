@@ -53,7 +53,7 @@ for dllname in $imports; do
 done
 # The version record, in the resource's UTF-16 strings.
 record=$(strings -el "$dll")
-for text in "Markwire DLL" "1.1.0.1" "Markwire.DLL" "Markwire Dynamic Link Library"; do
+for text in "Markwire DLL" "1.2.0.0" "Markwire.DLL" "Markwire Dynamic Link Library"; do
   grep -qxF "$text" <<<"$record" || fail "the version record lacks \"$text\""
 done
 echo "ok: $(wc -l <<<"$expected") exports at their ordinals, undecorated, __stdcall; imports" $imports
