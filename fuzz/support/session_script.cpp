@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/app.h"
 #include "check.h"
+#include "commands/families.h"
 #include "markwire.h"
-#include "session/app.h"
 #include "session/omr_info.h"
 
 namespace markwire::fuzz {
@@ -124,7 +125,7 @@ int NumbersOf(FormatLine kind) {
 InstalledSession::InstalledSession(sim::VirtualClock& clock, sim::Peer& peer) {
   auto owned = std::make_unique<sim::MemoryLink>(clock, peer);
   link_ = owned.get();
-  App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, App().Handlers()));
+  App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, App().Handlers(), Families()));
 }
 
 InstalledSession::~InstalledSession() { App().ReplaceSession(nullptr); }

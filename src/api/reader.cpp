@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "api/app.h"
 #include "commands/card_reading.h"
+#include "commands/diagnostics.h"
+#include "commands/families.h"
 #include "commands/format_download.h"
 #include "commands/program_download.h"
-#include "commands/test_readouts.h"
 #include "markwire.h"
-#include "session/app.h"
 #include "transport/com_port.h"
 #include "transport/tracing_link.h"
 
@@ -136,7 +137,8 @@ MARKWIRE_API mw_reader* MARKWIRE_CALL mw_open(const char* device, char* why, siz
   auto link = std::make_unique<markwire::TracingLink>(std::make_unique<markwire::CComPort>(),
                                                       reader->handlers, markwire::RealClock());
   reader->session =
-      std::make_unique<OmrInfo>(std::move(link), markwire::RealClock(), reader->handlers);
+      std::make_unique<OmrInfo>(std::move(link), markwire::RealClock(), reader->handlers,
+                                markwire::Families());
   if (reader->session->Open(device) != OmrInfo::kDone) {
     const std::string reason = reader->session->LastOpenError();
     CopyText(reason.empty() ? std::string("no reader answered on ") + device : reason, why,

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "commands/card_reading.h"
-#include "commands/test_readouts.h"
+#include "commands/diagnostics.h"
 #include "session/omr_info.h"
 
 namespace markwire {

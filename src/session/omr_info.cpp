@@ -13,11 +13,13 @@ bool IsStatusCode(std::string_view answer) {
          answer[1] <= '9';
 }
 
-OmrInfo::OmrInfo(std::unique_ptr<PortLink> link, Clock& clock, Notifier& notifier)
+OmrInfo::OmrInfo(std::unique_ptr<PortLink> link, Clock& clock, Notifier& notifier,
+                 CommandFamilies& families)
     : port(std::move(link)),
       receiveBuffer(std::make_unique<char[]>(kReceiveBufferSize)),
       clock_(clock),
-      notifier_(notifier) {}
+      notifier_(notifier),
+      families_(families) {}
 
 OmrInfo::~OmrInfo() {
   Close();

@@ -15,6 +15,7 @@
 #include "barcode/symbols/symbol_tables.h"
 #include "platform/clock.h"
 #include "platform/notifier.h"
+#include "session/command_families.h"
 #include "session/omr_error.h"
 #include "transport/port_link.h"
 
@@ -38,7 +39,10 @@ class OmrInfo {
   // one of its numbers is longer than five digits.
   static constexpr char kUnclassifiable = '\0';
 
-  OmrInfo(std::unique_ptr<PortLink> port, Clock& clock, Notifier& notifier);
+  // `families`: what "S", "W", announced "I" commands and card barcodes go
+  // to (commands::Families() in the library).
+  OmrInfo(std::unique_ptr<PortLink> port, Clock& clock, Notifier& notifier,
+          CommandFamilies& families);
   virtual ~OmrInfo();
   OmrInfo(const OmrInfo&) = delete;
   OmrInfo& operator=(const OmrInfo&) = delete;
@@ -131,13 +135,12 @@ class OmrInfo {
  private:
   int FinalStatus(int exchangeResult);
   void AwaitLateStatus();
-  int DispatchAnnounced(const std::string& command);
   int RefuseBlock(std::string_view code);
-  int WithBarcode(char* buffer, std::size_t dataBytes);
   void ClosePort();
 
   Clock& clock_;
   Notifier& notifier_;
+  CommandFamilies& families_;
   std::string lastOpenError_;
   std::size_t lastBlockBytes_ = 0;
   bool lineBusy_ = false;       // the last settling ended before the line fell quiet

@@ -4,9 +4,7 @@
 #include <cstring>
 
 #include "barcode/pipeline/decode_samples.h"
-#include "barcode/pipeline/read_barcode.h"
 #include "platform/timings.h"
-#include "session/card_layout.h"
 #include "session/omr_info.h"
 
 namespace markwire {
@@ -84,19 +82,12 @@ int OmrInfo::ReceiveBlock(char* buffer) {
   lastBlockBytes_ = text;
   if (barcodeEnabled && readLimitActive) {
     readLimitActive = false;
-    return WithBarcode(buffer, text);
+    return families_.WithBarcode(*this, buffer, text);
   }
   readLimitActive = false;
   if (buffer != nullptr) std::memcpy(buffer, receiveBuffer.get(), text + 1);
   // A block without a length field reports the bytes it delivered.
   return fixed ? static_cast<int>(text) : reported;
-}
-
-// The card's barcode, read from the sensor waveform, laid out with its data.
-int OmrInfo::WithBarcode(char* buffer, std::size_t dataBytes) {
-  const auto length = static_cast<std::size_t>(barcode::ClampedLength(barcodeParams[4]));
-  const std::string code = ReadBarcode(*this);
-  return LayOutCard(buffer, code, {receiveBuffer.get(), dataBytes}, length, barcodeAfterFirstByte);
 }
 
 // Refuses a block whose framing cannot be trusted: the rest of it is let

@@ -1,12 +1,10 @@
 // Sending a command: classification, the basic echo-and-answer exchange, the
-// final status, and the hand-off of announced test operations.
+// final status; files and announced test operations go to the command
+// families.
 #include <array>
 #include <cstdlib>
 #include <utility>
 
-#include "commands/format_download.h"
-#include "commands/program_download.h"
-#include "commands/test_readouts.h"
 #include "platform/timings.h"
 #include "session/command_text.h"
 #include "session/omr_info.h"
@@ -141,14 +139,12 @@ int OmrInfo::SendCommand(const char* command) {
       // The file name runs from the text's third character (leading blanks
       // counted) to the "/"; a name with a "/" of its own is cut there.
       const std::string path = copy->size() > 3 ? copy->substr(2, copy->size() - 3) : "";
-      return SendFormatFile(*this, path) != 0 ? kDone : kFailed;
+      return families_.FormatFile(*this, path);
     }
     case 'W':
-      if (SendProgramFile(*this, ProgramFileName(*copy)) != 0) return kDone;
-      notifier_.Message("程序装载失败！");
-      return kFailed;
+      return families_.ProgramFile(*this, *copy);
     case 'I':
-      return DispatchAnnounced(*copy);
+      return families_.Announced(*this, *copy);
     case 'R': {
       const int r = ExchangeCommand(*copy);
       // A garbled echo may still have been the reader's, behind stray bytes:
@@ -176,27 +172,6 @@ int OmrInfo::SendCommand(const char* command) {
       (void)key;
       return FinalStatus(ExchangeCommand(*copy));
   }
-}
-
-// Runs the operation an "I" command announced, clearing its flag; an "I"
-// command that announces nothing is a plain exchange.
-int OmrInfo::DispatchAnnounced(const std::string& command) {
-  if (std::exchange(pendingArea, false)) {
-    ReadTestArea(*this, areaArgs);
-    return kDone;
-  }
-  if (std::exchange(pendingI6, false)) {
-    ReadTestCurve(*this, i6Arg);
-    return kDone;
-  }
-  if (std::exchange(pendingI4, false)) {
-    ReadTestValues(*this);
-    return kDone;
-  }
-  if (std::exchange(pendingSetTest, false)) return SetTestPoint(*this, setTestArgs[0], setTestArgs[1]);
-  if (std::exchange(pendingI5, false)) return SendTestPair(*this, i5Args[0], i5Args[1]);
-  if (std::exchange(pendingI3, false)) return PassCard(*this, command);
-  return ExchangeCommand(command);
 }
 
 }  // namespace markwire

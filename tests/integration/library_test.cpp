@@ -16,7 +16,7 @@
 #include "markwire.h"
 #include "pty_host.h"
 #include "reader_machine.h"
-#include "session/app.h"
+#include "api/app.h"
 #include "transport/com_port.h"
 
 namespace markwire::test {

@@ -17,7 +17,7 @@
 #include "markwire.hpp"
 #include "pty_host.h"
 #include "reader_machine.h"
-#include "session/app.h"
+#include "api/app.h"
 
 namespace markwire::test {
 namespace {

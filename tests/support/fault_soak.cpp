@@ -8,13 +8,14 @@
 #include <optional>
 #include <string_view>
 
+#include "api/app.h"
 #include "barcode_card.h"
+#include "commands/families.h"
 #include "commands/format_download.h"
 #include "markwire.h"
 #include "memory_link.h"
 #include "pty_host.h"
 #include "reader_machine.h"
-#include "session/app.h"
 #include "virtual_clock.h"
 
 namespace markwire::test {
@@ -231,7 +232,7 @@ SoakTally RunSoak(const SoakOptions& options) {
   } else {
     auto ownedLink = std::make_unique<sim::MemoryLink>(clock, reader);
     link = ownedLink.get();
-    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(ownedLink), clock, notifier));
+    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(ownedLink), clock, notifier, Families()));
   }
 
   char format[96];

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
 #include "memory_link.h"
 #include "session/omr_info.h"
 #include "support/scripted_reader.h"
@@ -31,7 +32,7 @@ class SessionTest : public ::testing::Test {
   SessionTest() {
     auto owned = std::make_unique<sim::MemoryLink>(clock, reader);
     link = owned.get();
-    session = std::make_unique<OmrInfo>(std::move(owned), clock, notifier);
+    session = std::make_unique<OmrInfo>(std::move(owned), clock, notifier, Families());
   }
 
   // Scripts a good hand-shake and runs it; the clock is then back at zero.

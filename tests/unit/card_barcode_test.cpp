@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "barcode/pipeline/read_barcode.h"
+#include "commands/card_barcode.h"
 #include "barcode/symbols/symbol_tables.h"
 #include "barcode_encoder.h"
 #include "support/session_fixture.h"

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "session/card_layout.h"
+#include "commands/card_layout.h"
 
 namespace markwire::test {
 namespace {

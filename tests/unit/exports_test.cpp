@@ -2,9 +2,10 @@
 // in-memory reader.
 #include <gtest/gtest.h>
 
+#include "api/app.h"
+#include "commands/families.h"
 #include "markwire.h"
 #include "memory_link.h"
-#include "session/app.h"
 #include "support/scripted_reader.h"
 #include "virtual_clock.h"
 
@@ -16,7 +17,7 @@ class ExportsTest : public ::testing::Test {
   void SetUp() override {
     auto owned = std::make_unique<sim::MemoryLink>(clock, reader);
     link = owned.get();
-    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, App().Handlers()));
+    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, App().Handlers(), Families()));
   }
   void TearDown() override {
     // Back to a closed session on the real ports, so nothing outlives the

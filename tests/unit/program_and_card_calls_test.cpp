@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <fstream>
 
+#include "api/app.h"
+#include "commands/families.h"
 #include "commands/program_download.h"
 #include "markwire.h"
-#include "session/app.h"
 #include "support/session_fixture.h"
 
 namespace markwire::test {
@@ -64,7 +65,7 @@ class CallsTest : public ::testing::Test {
     sim::Peer& peer = *peers.back();
     auto owned = std::make_unique<sim::MemoryLink>(clock, peer);
     link = owned.get();
-    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, notifier));
+    App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, notifier, Families()));
     App().Session()->isOpen = true;  // on line without a hand-shake: the peer is not a reader
     link->Open("mem", kReaderLine);
     return static_cast<P&>(peer);

@@ -1,7 +1,8 @@
-#include "session/app.h"
+#include "api/app.h"
 
 #include <string>
 
+#include "commands/families.h"
 #include "transport/com_port.h"
 #include "transport/tracing_link.h"
 
@@ -58,7 +59,7 @@ CMarkwireApp::~CMarkwireApp() {
 
 std::unique_ptr<OmrInfo> CMarkwireApp::MakeDefaultSession() {
   auto link = std::make_unique<TracingLink>(std::make_unique<CComPort>(), handlers_, RealClock());
-  return std::make_unique<OmrInfo>(std::move(link), RealClock(), handlers_);
+  return std::make_unique<OmrInfo>(std::move(link), RealClock(), handlers_, Families());
 }
 
 void CMarkwireApp::EndSession() {

@@ -1,6 +1,6 @@
 // The "I" test commands and the read-outs of their value blocks.
 #include "markwire.h"
-#include "session/app.h"
+#include "api/app.h"
 #include "support/session_fixture.h"
 
 namespace markwire::test {

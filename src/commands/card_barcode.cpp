@@ -1,4 +1,4 @@
-#include "barcode/pipeline/read_barcode.h"
+#include "commands/card_barcode.h"
 
 #include <array>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "commands/test_readouts.h"
+#include "commands/diagnostics.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // The exported C functions: each checks the session's state and forwards.
+#include "api/app.h"
 #include "commands/card_reading.h"
+#include "commands/diagnostics.h"
 #include "commands/format_download.h"
-#include "commands/test_readouts.h"
 #include "markwire.h"
-#include "session/app.h"
 #include "transport/port_names.h"
 
 using markwire::App;

@@ -1,4 +1,4 @@
-#include "session/card_layout.h"
+#include "commands/card_layout.h"
 
 #include <algorithm>
 #include <cstring>
