@@ -17,7 +17,8 @@ set(MARKWIRE_EXPORTS
   "mw_set_test 12 37" "mw_sync 4 38" "mw_get_values 16 39" "mw_get_block 16 40"
   "mw_get_curve 12 41" "mw_adjust_gray 12 42" "mw_adjust_card 12 43" "mw_adjust_motor 8 44"
   "mw_adjust_fore 8 45" "mw_adjust_behind 8 46" "mw_barcode_mode 8 47"
-  "mw_set_message_handler 12 48" "mw_set_trace_handler 12 49" "mw_set_progress_handler 12 50")
+  "mw_set_message_handler 12 48" "mw_set_trace_handler 12 49" "mw_set_progress_handler 12 50"
+  "OmrGetOpenError 8 51")
 
 # Writes a module-definition file. On 32-bit Windows the symbols carry their
 # __stdcall decoration ("OmrInit@4"): linked with --kill-at the DLL exports

@@ -111,6 +111,11 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void
 typedef void (*OmrProgressHandler)(unsigned done, unsigned total, void* user);
 MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler, void* user);
 
+/* Why the last OmrInit or OmrInitDevice could not open the reader, as
+ * text (empty when it could), cut to `size` bytes with its NUL; returns the
+ * whole text's length. The classic error record is left as it is. */
+MARKWIRE_API int MARKWIRE_CALL OmrGetOpenError(char* buffer, size_t size);
+
 /* How barcode reads decide what to hand back: 0 the classic algorithm
  * exactly; 1 its text only when the waveform clearly supports it (else full
  * stops, as a failed read); 2 as 1, and when the classic read fails or is

@@ -54,6 +54,11 @@ void HandlerNotifier::WireTrace(std::string_view line) {
 CMarkwireApp::CMarkwireApp() : session_(MakeDefaultSession()) {}
 
 CMarkwireApp::~CMarkwireApp() {
+  // Unloading calls no application code: its handlers (and the runtime
+  // they live in) may be gone already.
+  handlers_.SetMessageHandler(nullptr, nullptr);
+  handlers_.SetTraceHandler(nullptr, nullptr);
+  handlers_.SetProgressHandler(nullptr, nullptr);
   EndSession();
 }
 

@@ -1,4 +1,7 @@
 // The exported C functions: each checks the session's state and forwards.
+#include <algorithm>
+#include <string>
+
 #include "api/app.h"
 #include "commands/card_reading.h"
 #include "commands/diagnostics.h"
@@ -132,6 +135,17 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetMessageHandler(OmrMessageHandler handler, 
 
 MARKWIRE_API void MARKWIRE_CALL OmrSetTraceHandler(OmrTraceHandler handler, void* user) {
   App().Handlers().SetTraceHandler(handler, user);
+}
+
+MARKWIRE_API int MARKWIRE_CALL OmrGetOpenError(char* buffer, size_t size) {
+  OmrInfo* s = App().Session();
+  const std::string why = s == nullptr ? std::string() : s->LastOpenError();
+  if (buffer != nullptr && size > 0) {
+    const std::size_t n = std::min(why.size(), size - 1);
+    why.copy(buffer, n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int>(why.size());
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode) {

@@ -268,6 +268,39 @@ TEST(SharedLibraryTest, UnloadSaysQuitToAnOpenReaderAndLeavesNothingBehind) {
   EXPECT_EQ(CountEntries("/proc/self/task"), threads);
 }
 
+// A handler an application set and never cleared is not called while the
+// library unloads (its code may be gone by then); a failed open says why.
+int tracedLines = 0;
+void CountTrace(const char*, void*) { ++tracedLines; }
+
+TEST(SharedLibraryTest, UnloadCallsNoHandlerAndAFailedOpenSaysWhy) {
+  SimulatedReader reader;
+  SharedLibrary lib;
+  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  auto* init = lib.Get<int(const char*)>("OmrInitDevice");
+  auto* why = lib.Get<int(char*, size_t)>("OmrGetOpenError");
+  auto* code = lib.Get<int(char*)>("OmrGetError");
+  auto* trace = lib.Get<void(void (*)(const char*, void*), void*)>("OmrSetTraceHandler");
+  ASSERT_TRUE(init && why && code && trace);
+  char text[128] = "";
+  EXPECT_EQ(init("/dev/markwire-no-such-device"), 0);
+  EXPECT_GT(why(text, sizeof text), 0);
+  EXPECT_STRNE(text, "");
+  char small[4];
+  why(small, sizeof small);
+  EXPECT_EQ(std::strlen(small), 3u);  // cut to the size given, with its NUL
+  char record[3];
+  code(record);
+  EXPECT_STREQ(record, "00");  // the classic error record is left as it was
+  ASSERT_EQ(init(reader.host.DevicePath().c_str()), 255);
+  EXPECT_EQ(why(text, sizeof text), 0);
+  trace(CountTrace, nullptr);
+  const int before = tracedLines;
+  lib.Unload();
+  EXPECT_EQ(tracedLines, before);
+  EXPECT_EQ(reader.machine.Commands().back(), "Q/");  // the reader was still told
+}
+
 TEST(SharedLibraryTest, UnloadOfAClosedSessionSendsNothing) {
   SimulatedReader reader;
   {
