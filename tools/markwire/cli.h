@@ -78,8 +78,11 @@ struct SimOptions {
   void AddTo(CLI::App& command);
   // Builds the reader; throws CLI::ValidationError with the reason when an
   // option is bad (a fault that does not parse, a card file that cannot be
-  // read).
-  std::unique_ptr<sim::ReaderMachine> MakeReader() const;
+  // read). Of several readers played at once, reader `index` (from 0)
+  // generates its cards from seed + index, so that it plays exactly what a
+  // single reader given that seed would; every reader gets the faults and a
+  // card source of its own.
+  std::unique_ptr<sim::ReaderMachine> MakeReader(std::size_t index = 0) const;
 };
 
 // The card reading loop shared by `read` and `demo`: returns the exit status.

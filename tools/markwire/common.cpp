@@ -130,7 +130,7 @@ void SimOptions::AddTo(CLI::App& command) {
                      "silence:ONLINE*2, hangup:r, slow:r=20, wrong-echo, truncate:r=3");
 }
 
-std::unique_ptr<sim::ReaderMachine> SimOptions::MakeReader() const {
+std::unique_ptr<sim::ReaderMachine> SimOptions::MakeReader(std::size_t index) const {
   sim::ReaderConfig config = pacing ? sim::ReaderConfig::Realistic() : sim::ReaderConfig{};
   const auto us = [](double ms) { return static_cast<std::int64_t>(ms * 1000.0); };
   if (answerDelayMs >= 0) config.answerDelayUs = us(answerDelayMs);
@@ -152,7 +152,8 @@ std::unique_ptr<sim::ReaderMachine> SimOptions::MakeReader() const {
     }
   } else {
     source = std::make_unique<sim::GeneratedCards>(
-        seed, cards < 0 ? sim::GeneratedCards::kUnlimited : static_cast<std::size_t>(cards));
+        seed + index,
+        cards < 0 ? sim::GeneratedCards::kUnlimited : static_cast<std::size_t>(cards));
   }
   return std::make_unique<sim::ReaderMachine>(config, std::move(source));
 }
