@@ -38,6 +38,9 @@ class MemoryLink final : public PortLink, private PeerOutput {
   std::size_t Purge() override;
   void Close() override;
   std::string LastError() const override { return lastError_; }
+  bool LineThreadFailed() const override { return lineThreadFailed_; }
+  // Plays a port whose line-event thread could not be started.
+  void FailLineThread() { lineThreadFailed_ = true; }
 
   // Test controls and observations.
   void FailNextOpen(std::string reason) { failOpen_ = std::move(reason); }
@@ -76,6 +79,7 @@ class MemoryLink final : public PortLink, private PeerOutput {
   int opens_ = 0;
   std::string failOpen_;
   std::string lastError_;
+  bool lineThreadFailed_ = false;
   LineSettings settings_{};
   std::vector<Event> events_;
 };

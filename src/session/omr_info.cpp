@@ -35,10 +35,11 @@ void OmrInfo::Close() {
 
 void OmrInfo::ClosePort() {
   if (!port) return;
+  // A port whose line-event thread could not be started is shown so when it
+  // is closed, as the reader software always showed it.
+  const bool threadFailed = port->LineThreadFailed();
   port->Close();
-  // A port whose line-event thread could not be started says so when it is
-  // closed; the user sees it as the reader software always showed it.
-  if (port->LastError() == kThreadFailedMessage) notifier_.Message(kThreadFailedMessage);
+  if (threadFailed) notifier_.Message(kThreadFailedMessage);
 }
 
 int OmrInfo::Open(const std::string& device) {

@@ -43,6 +43,7 @@ class CComPort final : public PortLink {
   // counters go unseen); Close then leaves "CreateThread failed." in
   // LastError() for the session to show.
   bool ThreadCreateFailed() const { return threadCreateFailed_; }
+  bool LineThreadFailed() const override { return threadCreateFailed_; }
 
   // What the line-event thread has counted since the last Open.
   LineStatus Status() const { return state_.Snapshot(); }

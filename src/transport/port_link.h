@@ -61,6 +61,10 @@ class PortLink {
 
   // A one-line reason for the last failed Open, or the loss of the device.
   virtual std::string LastError() const = 0;
+
+  // True when the port's line-event thread could not be started at the
+  // last Open (the port works without it).
+  virtual bool LineThreadFailed() const { return false; }
 };
 
 }  // namespace markwire

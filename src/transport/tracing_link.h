@@ -22,6 +22,7 @@ class TracingLink final : public PortLink {
   std::size_t Purge() override;
   void Close() override;
   std::string LastError() const override { return inner_->LastError(); }
+  bool LineThreadFailed() const override { return inner_->LineThreadFailed(); }
 
   PortLink& Inner() { return *inner_; }
 

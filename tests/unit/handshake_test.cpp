@@ -52,6 +52,13 @@ TEST_F(SessionTest, HandshakeEchoWithStatusFailsAtOnceAndClosesThePort) {
   EXPECT_FALSE(session->error.Pending());
 }
 
+TEST_F(SessionTest, APortWithoutItsLineThreadSaysSoWhenItCloses) {
+  OpenSession();
+  link->FailLineThread();
+  session->Close();
+  EXPECT_EQ(notifier.messages, std::vector<std::string>{"CreateThread failed."});
+}
+
 TEST_F(SessionTest, SilentReaderFailsAfterFiveAttempts) {
   EXPECT_EQ(session->Open("mem"), 0);
   EXPECT_EQ(link->Writes(), (std::vector<std::string>{"Q/", "ONLINE/", "ONLINE/", "ONLINE/",
