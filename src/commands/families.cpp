@@ -2,7 +2,9 @@
 // does with a card's barcode, on behalf of the session.
 #include "commands/families.h"
 
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "barcode/pipeline/decode_samples.h"
 #include "commands/card_barcode.h"
@@ -27,26 +29,33 @@ class LibraryFamilies final : public CommandFamilies {
     return OmrInfo::kFailed;
   }
 
-  // Runs the operation an "I" command announced, clearing its flag; an "I"
+  // Runs the operation an "I" command announced, and forgets it; an "I"
   // command that announces nothing is a plain exchange.
   int Announced(OmrInfo& s, const std::string& command) override {
-    if (std::exchange(s.pendingArea, false)) {
-      ReadTestArea(s, s.areaArgs);
-      return OmrInfo::kDone;
-    }
-    if (std::exchange(s.pendingI6, false)) {
-      ReadTestCurve(s, s.i6Arg);
-      return OmrInfo::kDone;
-    }
-    if (std::exchange(s.pendingI4, false)) {
-      ReadTestValues(s);
-      return OmrInfo::kDone;
-    }
-    if (std::exchange(s.pendingSetTest, false))
-      return SetTestPoint(s, s.setTestArgs[0], s.setTestArgs[1]);
-    if (std::exchange(s.pendingI5, false)) return SendTestPair(s, s.i5Args[0], s.i5Args[1]);
-    if (std::exchange(s.pendingI3, false)) return PassCard(s, command);
-    return s.ExchangeCommand(command);
+    const OmrInfo::Announcement announced = std::exchange(s.announced, std::monostate{});
+    return std::visit(
+        [&](const auto& a) -> int {
+          using A = std::decay_t<decltype(a)>;
+          if constexpr (std::is_same_v<A, OmrInfo::AreaRead>) {
+            ReadTestArea(s, a.numbers);
+            return OmrInfo::kDone;
+          } else if constexpr (std::is_same_v<A, OmrInfo::CurveRead>) {
+            ReadTestCurve(s, a.number);
+            return OmrInfo::kDone;
+          } else if constexpr (std::is_same_v<A, OmrInfo::ValueRead>) {
+            ReadTestValues(s);
+            return OmrInfo::kDone;
+          } else if constexpr (std::is_same_v<A, OmrInfo::SetTest>) {
+            return SetTestPoint(s, a.line, a.column);
+          } else if constexpr (std::is_same_v<A, OmrInfo::TestPair>) {
+            return SendTestPair(s, a.first, a.second);
+          } else if constexpr (std::is_same_v<A, OmrInfo::PassCardTest>) {
+            return PassCard(s, command);
+          } else {
+            return s.ExchangeCommand(command);
+          }
+        },
+        announced);
   }
 
   // The card's barcode, read from the sensor waveform, laid out with its

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "barcode/pipeline/decode_samples.h"
@@ -101,15 +102,9 @@ class OmrInfo {
   std::unique_ptr<PortLink> port;
   OmrError error;
   bool isOpen = false;
-  bool pendingSetTest = false;
   bool fixedBlockReply = false;
-  bool pendingI4 = false;
-  bool pendingArea = false;
-  bool pendingI6 = false;
   bool readLimitActive = false;
-  bool pendingI5 = false;
   bool readExtraByte = false;
-  bool pendingI3 = false;
   // The reader may hold a card: an "R/" went out and no "-/" has been
   // confirmed since. A card read that it does not confirm may then hand back
   // that card again.
@@ -117,10 +112,27 @@ class OmrInfo {
   bool barcodeEnabled = false;
   bool barcodeAfterFirstByte = false;
   std::uint32_t readLimit = 0;
-  std::array<int, 5> areaArgs{};
-  int i6Arg = 0;
-  std::array<int, 2> setTestArgs{};
-  std::array<int, 2> i5Args{};
+  // What an "I" command announces for the command families to carry out:
+  // the test point ("I 0"), an area read ("I 1", "I 2", its five numbers),
+  // a card passed ("I 3"), the values ("I 4"), a pair of test values
+  // ("I 5"), a curve ("I 6").
+  struct SetTest {
+    int line, column;
+  };
+  struct AreaRead {
+    std::array<int, 5> numbers;
+  };
+  struct PassCardTest {};
+  struct ValueRead {};
+  struct TestPair {
+    int first, second;
+  };
+  struct CurveRead {
+    int number;
+  };
+  using Announcement =
+      std::variant<std::monostate, SetTest, AreaRead, PassCardTest, ValueRead, TestPair, CurveRead>;
+  Announcement announced;
   std::array<int, 5> barcodeParams{};
   int syncCount = 0;
   std::unique_ptr<std::uint8_t[]> auxBuffer1;

@@ -44,28 +44,24 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
       case 2:
         // The area's point count becomes the limit of the next block, as it
         // always has (applications size OmrG's buffer by the whole block).
-        pendingArea = true;
         readLimit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
                     static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
-        areaArgs = n;
+        announced = AreaRead{n};
         break;
       case 3:
-        pendingI3 = true;
+        announced = PassCardTest{};
         break;
       case 4:
-        pendingI4 = true;
+        announced = ValueRead{};
         break;
       case 5:
-        pendingI5 = true;
-        i5Args = {n[1], n[2]};
+        announced = TestPair{n[1], n[2]};
         break;
       case 6:
-        pendingI6 = true;
-        i6Arg = n[1];
+        announced = CurveRead{n[1]};
         break;
       case 0:
-        pendingSetTest = true;
-        setTestArgs = {n[1], n[2]};
+        announced = SetTest{n[1], n[2]};
         break;
       default:
         break;
