@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/timings.h"
 #include "session/omr_info.h"
@@ -24,29 +25,19 @@ bool PortLost(OmrInfo& s) {
   return true;
 }
 
-// A block of `count` values, all 0, announcing `count`.
-std::unique_ptr<std::uint8_t[]> ZeroBlock(std::size_t count) {
-  auto block = std::make_unique<std::uint8_t[]>(count + 5);  // zero-filled
-  char prefix[8];
-  std::snprintf(prefix, sizeof prefix, "%04zu", count);
-  std::memcpy(block.get(), prefix, 4);
-  return block;
-}
-
-int PrefixOf(const std::uint8_t* block) {
-  const char text[5] = {static_cast<char>(block[0]), static_cast<char>(block[1]),
-                        static_cast<char>(block[2]), static_cast<char>(block[3]), 0};
-  return std::atoi(text);
-}
-
-std::span<std::uint8_t> ValuesOf(std::uint8_t* block, std::size_t count) {
-  return {block + 4, count};
+// Reads up to `count` values into the start of `into` (bytes, one value
+// each): how many came.
+unsigned ReadValues(OmrInfo& s, std::vector<int>& into, std::size_t count, unsigned timeoutMs) {
+  std::vector<std::uint8_t> bytes(std::min(count, into.size()));
+  const unsigned got = s.port->Read(bytes, timeoutMs);
+  for (unsigned i = 0; i < got; ++i) into[i] = bytes[i];
+  return got;
 }
 
 // The reader's four-digit count of the values that follow, or nothing when
 // the field is not four digits: such a reply cannot be framed, so what is
 // left of it is read off the line and "10" is left pending.
-std::optional<std::size_t> ReadCount(OmrInfo& s, std::array<char, 4>* digits = nullptr) {
+std::optional<std::size_t> ReadCount(OmrInfo& s) {
   std::array<std::uint8_t, 4> field{};
   const unsigned got = s.port->Read(field, kTimings.replyMs);
   bool ok = got == field.size();
@@ -60,7 +51,6 @@ std::optional<std::size_t> ReadCount(OmrInfo& s, std::array<char, 4>* digits = n
     s.error.Set("10");
     return std::nullopt;
   }
-  if (digits) std::copy(field.begin(), field.end(), digits->begin());
   return n;
 }
 
@@ -79,15 +69,13 @@ void Discard(OmrInfo& s, std::size_t count, unsigned timeoutMs) {
 int ReadValueBlock(OmrInfo& s, const char* command, unsigned valuesTimeoutMs) {
   if (PortLost(s)) return OmrInfo::kNotOpen;
   if (SendTestCommand(s, command) == OmrInfo::kFailed) return OmrInfo::kFailed;
-  std::array<char, 4> digits{};
-  const auto n = ReadCount(s, &digits);
+  const auto n = ReadCount(s);
   if (!n) {
-    s.auxBuffer1 = ZeroBlock(0);
+    s.valuesA.emplace();
     return 0;
   }
-  s.auxBuffer1 = ZeroBlock(*n);
-  std::memcpy(s.auxBuffer1.get(), digits.data(), 4);
-  s.port->Read(ValuesOf(s.auxBuffer1.get(), *n), valuesTimeoutMs);
+  s.valuesA.emplace(*n, 0);  // values that do not come read as 0
+  ReadValues(s, *s.valuesA, *n, valuesTimeoutMs);
   s.ReadAnswer(kTimings.replyMs);  // not looked at
   return static_cast<int>(*n);
 }
@@ -136,8 +124,8 @@ int ReadTestArea(OmrInfo& s, const std::array<int, 5>& a) {
   char command[64];
   std::snprintf(command, sizeof command, "I %d %03d %02d %03d %02d/", a[0], a[1], a[2], a[3], a[4]);
   if (SendTestCommand(s, command) == OmrInfo::kFailed) {
-    s.auxBuffer1.reset();
-    s.auxBuffer2.reset();
+    s.valuesA.reset();
+    s.valuesB.reset();
     return OmrInfo::kFailed;
   }
   const std::string status = s.ReadAnswer(kTimings.slowReplyMs);
@@ -148,15 +136,14 @@ int ReadTestArea(OmrInfo& s, const std::array<int, 5>& a) {
   const auto announced = ReadCount(s);
   const std::size_t n = announced.value_or(0);
 
-  s.auxBuffer1 = ZeroBlock(count);
-  unsigned got = s.port->Read(ValuesOf(s.auxBuffer1.get(), std::min(n, count)),
-                              kTimings.testValuesMs);
+  s.valuesA.emplace(count, 0);
+  unsigned got = ReadValues(s, *s.valuesA, std::min(n, count), kTimings.testValuesMs);
   if (n > count) {
     // The second side. The block has room for one side's values; whatever
     // the reader sends beyond two sides is read and dropped.
-    s.auxBuffer2 = ZeroBlock(count);
+    s.valuesB.emplace(count, 0);
     const std::size_t side = std::min(n - count, count);
-    got = s.port->Read(ValuesOf(s.auxBuffer2.get(), side), kTimings.testValuesMs);
+    got = ReadValues(s, *s.valuesB, side, kTimings.testValuesMs);
     if (n - count > side) Discard(s, n - count - side, kTimings.testValuesMs);
   }
   if (announced) s.ReadAnswer(kTimings.replyMs);  // not looked at
@@ -195,10 +182,10 @@ int PassCard(OmrInfo& s, std::string_view command) {
 }
 
 int CopyValueHalves(OmrInfo& s, int selector, int* values) {
-  if (!s.auxBuffer1) return 0;
-  const int n = PrefixOf(s.auxBuffer1.get());
+  if (!s.valuesA) return 0;
+  const std::vector<int>& v = *s.valuesA;
+  const int n = static_cast<int>(v.size());
   if (n < 1 || values == nullptr) return n;
-  const std::uint8_t* v = s.auxBuffer1.get() + 4;
   int from = 0, to = 0;
   switch (selector & 0xFF) {
     case 'A':
@@ -211,18 +198,18 @@ int CopyValueHalves(OmrInfo& s, int selector, int* values) {
     default:
       return n;
   }
-  for (int i = from; i < to; ++i) values[i - from] = v[i];
+  std::copy(v.begin() + from, v.begin() + to, values);
   return n;
 }
 
 int CopyBlock(OmrInfo& s, int selector, int* values) {
   const char side = static_cast<char>(selector & 0xFF);
   if (side != 'A' && side != 'B') return 0;
-  const auto& block = side == 'A' ? s.auxBuffer1 : s.auxBuffer2;
+  const auto& block = side == 'A' ? s.valuesA : s.valuesB;
   if (!block) return 0;
-  const int n = PrefixOf(block.get());
+  const int n = static_cast<int>(block->size());
   if (n < 1 || values == nullptr) return n;
-  for (int i = 0; i < n; ++i) values[i] = block[static_cast<std::size_t>(i) + 4];
+  std::copy(block->begin(), block->end(), values);
   return n;
 }
 

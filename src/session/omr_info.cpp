@@ -26,8 +26,8 @@ OmrInfo::~OmrInfo() {
 }
 
 void OmrInfo::Close() {
-  auxBuffer1.reset();
-  auxBuffer2.reset();
+  valuesA.reset();
+  valuesB.reset();
   ClosePort();
   isOpen = false;
   port.reset();

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -135,8 +136,11 @@ class OmrInfo {
   Announcement announced;
   std::array<int, 5> barcodeParams{};
   int syncCount = 0;
-  std::unique_ptr<std::uint8_t[]> auxBuffer1;
-  std::unique_ptr<std::uint8_t[]> auxBuffer2;
+  // The diagnostics' value blocks, as the values they carry: side A (and
+  // the value and curve read-outs), side B of an area read. None before the
+  // first read-out.
+  std::optional<std::vector<int>> valuesA;
+  std::optional<std::vector<int>> valuesB;
   std::unique_ptr<char[]> receiveBuffer;
   // The barcode tables of this session: the pattern index grows over its
   // reads, and no other session shares it.
