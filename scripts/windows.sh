@@ -44,12 +44,15 @@ wine_test() {
   local sim=
   trap '[ -n "$sim" ] && kill $sim 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' RETURN
   "$wine" wineboot -i >/dev/null 2>&1 || true
-  # Wine finds COM5 through this link to the simulated reader's terminal.
-  build/markwire sim --link "$WINEPREFIX/dosdevices/com5" >"$work/sim.out" 2>"$work/sim.err" &
+  # Wine finds COM50 and COM51 through these links to two simulated readers'
+  # terminals.
+  build/markwire sim --count 2 --link "$WINEPREFIX/dosdevices/com5" >"$work/sim.out" 2>"$work/sim.err" &
   sim=$!
-  for _ in $(seq 50); do [ -e "$WINEPREFIX/dosdevices/com5" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -e "$WINEPREFIX/dosdevices/com51" ] && break; sleep 0.1; done
   cp build-windows/x86_64/Markwire.dll build-windows/x86_64/wine_client.exe "$work/"
-  (cd "$work" && timeout 300 "$wine" wine_client.exe COM5)
+  # Modem lines on the pty, so that WaitCommEvent waits as on a real port.
+  cc -shared -fPIC -O2 -o "$work/modem_lines_shim.so" tests/windows/modem_lines_shim.c -ldl
+  (cd "$work" && LD_PRELOAD=$work/modem_lines_shim.so timeout 300 "$wine" wine_client.exe COM50 COM51)
 }
 
 case ${1:-} in

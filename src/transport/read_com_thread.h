@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
 
 #include "transport/serial_port.h"
 
@@ -59,17 +58,17 @@ class CReadComThread {
   // never started or has already been stopped.
   void Stop();
 
-  bool Running() const { return thread_.joinable(); }
+  bool Running() const { return worker_ != nullptr; }
 
  private:
-  struct StopSignal;  // the system's wake-up object, private to each platform
+  // The thread and its stop signal, private to each platform.
+  struct Worker;
 
-  void Run();
+  void Run(const Worker& worker);
 
   NativeHandle port_;
   LineState& state_;
-  std::unique_ptr<StopSignal> stop_;
-  std::thread thread_;
+  std::unique_ptr<Worker> worker_;
 };
 
 }  // namespace markwire

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "platform/timings.h"
 #include "transport/poll_posix.h"
@@ -16,9 +17,11 @@
 
 namespace markwire {
 
+namespace {
+
 // A self-pipe: Stop writes a byte, and the thread's poll wakes on it at once,
 // whatever else it is waiting for.
-struct CReadComThread::StopSignal {
+struct StopSignal {
   int readEnd = -1;
   int writeEnd = -1;
 
@@ -52,8 +55,6 @@ struct CReadComThread::StopSignal {
     }
   }
 };
-
-namespace {
 
 // Carrier, ring and error events come from the driver's counters where it
 // keeps them (TIOCGICOUNT), else from edges of the modem lines (TIOCMGET).
@@ -117,6 +118,11 @@ class LineSampler {
 
 }  // namespace
 
+struct CReadComThread::Worker {
+  StopSignal stop;
+  std::thread thread;
+};
+
 CReadComThread::CReadComThread(NativeHandle port, LineState& state) : port_(port), state_(state) {}
 
 CReadComThread::~CReadComThread() {
@@ -124,19 +130,20 @@ CReadComThread::~CReadComThread() {
 }
 
 void CReadComThread::Start() {
-  if (thread_.joinable()) return;
-  stop_ = std::make_unique<StopSignal>();
-  thread_ = std::thread([this] { Run(); });
+  if (worker_ != nullptr) return;
+  auto worker = std::make_unique<Worker>();
+  worker->thread = std::thread([this, w = worker.get()] { Run(*w); });
+  worker_ = std::move(worker);
 }
 
 void CReadComThread::Stop() {
-  if (!thread_.joinable()) return;
-  stop_->Raise();
-  thread_.join();
-  stop_.reset();
+  if (worker_ == nullptr) return;
+  worker_->stop.Raise();
+  worker_->thread.join();
+  worker_.reset();
 }
 
-void CReadComThread::Run() {
+void CReadComThread::Run(const Worker& worker) {
   LineSampler sampler(port_);
   const std::chrono::nanoseconds period =
       sampler.Supported()
@@ -144,7 +151,7 @@ void CReadComThread::Run() {
           : std::chrono::nanoseconds(-1);
   // Events 0 on the port: poll still reports a hang-up or an error, and the
   // data stays for the application's reads.
-  pollfd fds[2] = {{port_, 0, 0}, {stop_->readEnd, POLLIN, 0}};
+  pollfd fds[2] = {{port_, 0, 0}, {worker.stop.readEnd, POLLIN, 0}};
   for (;;) {
     const int ready = posix::PollFor(fds, 2, period);
     if (ready < 0) {

@@ -2,7 +2,7 @@
 // simulated reader: it loads the DLL, finds every export by name and by
 // ordinal, and drives the reader through a COM port.
 //
-//   wine_client.exe COM5
+//   wine_client.exe COM5 COM6      (two simulated readers)
 #include <windows.h>
 
 #include <cstdio>
@@ -55,6 +55,7 @@ std::vector<std::string> messages;
 
 int main(int argc, char** argv) {
   const std::string port = argc > 1 ? argv[1] : "COM5";
+  const std::string second = argc > 2 ? argv[2] : "COM6";
   HMODULE dll = ::LoadLibraryA("Markwire.dll");
   Check(dll != nullptr, "LoadLibrary Markwire.dll");
   if (dll == nullptr) return 1;
@@ -67,6 +68,24 @@ int main(int argc, char** argv) {
   const auto get = [&](const char* name) {
     return reinterpret_cast<void (*)()>(::GetProcAddress(dll, name));
   };
+  {
+    // A reader closed before the unload leaves nothing behind that holds the
+    // DLL: FreeLibrary unloads it. A second simulated reader: Wine cannot set
+    // the line of a pseudo-terminal it has opened and closed once already.
+    using OpenFn = void*(__stdcall*)(const char*, char*, size_t);
+    using CloseFn = void(__stdcall*)(void*);
+    auto mw_open = reinterpret_cast<OpenFn>(get("mw_open"));
+    auto mw_close = reinterpret_cast<CloseFn>(get("mw_close"));
+    char why[256] = {};
+    void* reader = mw_open(second.c_str(), why, sizeof why);
+    Check(reader != nullptr, "mw_open", why);
+    mw_close(reader);
+    ::FreeLibrary(dll);
+    Check(::GetModuleHandleA("Markwire.dll") == nullptr,
+          "FreeLibrary after mw_close unloads the DLL");
+    dll = ::LoadLibraryA("Markwire.dll");
+    if (dll == nullptr) return 1;
+  }
   auto OmrInit = reinterpret_cast<IntFn>(get("OmrInit"));
   auto OmrInitDevice = reinterpret_cast<TextFn>(get("OmrInitDevice"));
   auto OmrS = reinterpret_cast<TextFn>(get("OmrS"));
@@ -83,7 +102,13 @@ int main(int argc, char** argv) {
   Check(OmrS("R/") == -1, "OmrS before OmrInit is refused");
   Check(OmrInit(9) == 0, "OmrInit(9) on a port that does not exist fails");
   const int opened = OmrInitDevice(port.c_str());
-  Check(opened == 255, ("OmrInitDevice(\"" + port + "\")").c_str(), std::to_string(opened));
+  {
+    using OpenErrorFn = int(__stdcall*)(char*, size_t);
+    char why[256] = {};
+    reinterpret_cast<OpenErrorFn>(get("OmrGetOpenError"))(why, sizeof why);
+    Check(opened == 255, ("OmrInitDevice(\"" + port + "\")").c_str(),
+          std::to_string(opened) + " " + why);
+  }
   if (opened != 255) return 1;
   Check(OmrInit(9) == 255, "a second OmrInit returns at once");
 
@@ -115,6 +140,22 @@ int main(int argc, char** argv) {
   }
   Check(OmrS("W prog.hex/") == 255, "the program download");
   Check(messages.empty(), "no message was shown", messages.empty() ? "" : messages.front());
+
+  // Unloading with the session open must not hang, whatever the line-event
+  // thread is waiting for. FreeLibrary runs on a thread of its own so that a
+  // hang shows as a failure instead of a test that never ends.
+  HANDLE unload = ::CreateThread(
+      nullptr, 0,
+      [](void* module) -> DWORD { return ::FreeLibrary(static_cast<HMODULE>(module)) ? 0 : 1; },
+      dll, 0, nullptr);
+  const DWORD started = ::GetTickCount();
+  const bool returned = ::WaitForSingleObject(unload, 5000) == WAIT_OBJECT_0;
+  const DWORD took = ::GetTickCount() - started;
+  Check(returned && took < 1000, "FreeLibrary with the session open returns within a second",
+        returned ? std::to_string(took) + " ms" : "still waiting after 5 s");
   std::printf("%s\n", failures == 0 ? "all passed" : "FAILED");
+  std::fflush(stdout);
+  // A FreeLibrary still waiting would keep an orderly exit waiting too.
+  if (!returned) ::TerminateProcess(::GetCurrentProcess(), 1);
   return failures == 0 ? 0 : 1;
 }
