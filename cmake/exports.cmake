@@ -2,7 +2,7 @@
 # and the shared library's version script are written from: name, bytes of
 # arguments (for the 32-bit __stdcall decoration), ordinal. The 19 classic
 # functions keep ordinals 1 to 19; the extensions follow from 20, the reader
-# handles from 25.
+# handles from 25, and later additions after them.
 set(MARKWIRE_EXPORTS
   "OmrInit 4 1" "OmrS 4 2" "OmrG 4 3" "OmrClose 0 4" "OmrGetError 4 5" "OmrGetErrorStr 4 6"
   "OmrSetTest 8 7" "OmrGetValue 8 8" "OmrGetOriOrGray 8 9" "OmrGetCurve 8 10"
@@ -18,7 +18,7 @@ set(MARKWIRE_EXPORTS
   "mw_get_curve 12 41" "mw_adjust_gray 12 42" "mw_adjust_card 12 43" "mw_adjust_motor 8 44"
   "mw_adjust_fore 8 45" "mw_adjust_behind 8 46" "mw_barcode_mode 8 47"
   "mw_set_message_handler 12 48" "mw_set_trace_handler 12 49" "mw_set_progress_handler 12 50"
-  "OmrGetOpenError 8 51")
+  "OmrGetOpenError 8 51" "OmrGetBarcodeLayout 8 52" "mw_barcode_layout 12 53")
 
 # Writes a module-definition file. On 32-bit Windows the symbols carry their
 # __stdcall decoration ("OmrInit@4"): linked with --kill-at the DLL exports

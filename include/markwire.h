@@ -116,6 +116,12 @@ MARKWIRE_API void MARKWIRE_CALL OmrSetProgressHandler(OmrProgressHandler handler
  * whole text's length. The classic error record is left as it is. */
 MARKWIRE_API int MARKWIRE_CALL OmrGetOpenError(char* buffer, size_t size);
 
+/* Where the barcode sits in the text ReadOneCard hands back, as the last
+ * format download set it: `*length` characters from `*offset` (0, or 1 when
+ * it follows the card's first data byte). A length of 0: the format reads no
+ * barcode. Either pointer may be NULL. Returns 255. */
+MARKWIRE_API int MARKWIRE_CALL OmrGetBarcodeLayout(int* offset, int* length);
+
 /* How barcode reads decide what to hand back: 0 the classic algorithm
  * exactly; 1 its text only when the waveform clearly supports it (else full
  * stops, as a failed read); 2 as 1, and when the classic read fails or is
@@ -180,6 +186,9 @@ MARKWIRE_API int MARKWIRE_CALL mw_pass_card(mw_reader* reader, int line, int col
                                             size_t size);
 MARKWIRE_API int MARKWIRE_CALL mw_set_test(mw_reader* reader, int line, int column);
 MARKWIRE_API int MARKWIRE_CALL mw_sync(mw_reader* reader);
+
+/* As OmrGetBarcodeLayout, for this reader. */
+MARKWIRE_API int MARKWIRE_CALL mw_barcode_layout(mw_reader* reader, int* offset, int* length);
 /* As OmrGetValue, OmrGetOriOrGray and OmrGetCurve: the count of values the
  * read-out holds; at most `count` of them are written. */
 MARKWIRE_API int MARKWIRE_CALL mw_get_values(mw_reader* reader, int selector, int* values,

@@ -97,6 +97,14 @@ class Reader {
   }
   std::vector<int> Block(char selector) { return All(mw_get_block, selector); }
   void BarcodeMode(int mode) { Checked(mw_barcode_mode(reader_, mode)); }
+  // Where the barcode sits in ReadCard's text: {offset, length}; length 0
+  // when the format reads no barcode.
+  std::pair<int, int> BarcodeLayout() const {
+    int offset = 0;
+    int length = 0;
+    Checked(mw_barcode_layout(reader_, &offset, &length));
+    return {offset, length};
+  }
 
   std::string ErrorCode() const {
     char code[3] = "";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "api/app.h"
+#include "commands/card_barcode.h"
 #include "commands/card_reading.h"
 #include "commands/diagnostics.h"
 #include "commands/format_download.h"
@@ -146,6 +147,14 @@ MARKWIRE_API int MARKWIRE_CALL OmrGetOpenError(char* buffer, size_t size) {
     buffer[n] = '\0';
   }
   return static_cast<int>(why.size());
+}
+
+MARKWIRE_API int MARKWIRE_CALL OmrGetBarcodeLayout(int* offset, int* length) {
+  const OmrInfo* s = App().Session();
+  const markwire::BarcodeSpan span = s == nullptr ? markwire::BarcodeSpan{} : markwire::CardBarcodeSpan(*s);
+  if (offset != nullptr) *offset = span.offset;
+  if (length != nullptr) *length = span.length;
+  return OmrInfo::kDone;
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/app.h"
+#include "commands/card_barcode.h"
 #include "commands/card_reading.h"
 #include "commands/diagnostics.h"
 #include "commands/families.h"
@@ -259,6 +260,15 @@ MARKWIRE_API int MARKWIRE_CALL mw_sync(mw_reader* handle) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
   return held.session().syncCount;
+}
+
+MARKWIRE_API int MARKWIRE_CALL mw_barcode_layout(mw_reader* handle, int* offset, int* length) {
+  const Held held(handle);
+  if (!held) return MW_UNKNOWN_READER;
+  const markwire::BarcodeSpan span = markwire::CardBarcodeSpan(held.session());
+  if (offset != nullptr) *offset = span.offset;
+  if (length != nullptr) *length = span.length;
+  return OmrInfo::kDone;
 }
 
 MARKWIRE_API int MARKWIRE_CALL mw_get_values(mw_reader* handle, int selector, int* values,

@@ -73,4 +73,9 @@ std::string ReadBarcode(OmrInfo& s) {
   return result.text;
 }
 
+BarcodeSpan CardBarcodeSpan(const OmrInfo& s) {
+  if (!s.barcodeEnabled) return {};
+  return {s.barcodeAfterFirstByte ? 1 : 0, barcode::ClampedLength(s.barcodeParams[4])};
+}
+
 }  // namespace markwire

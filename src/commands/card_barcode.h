@@ -24,4 +24,14 @@ std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& session);
 // its message.
 std::string ReadBarcode(OmrInfo& session);
 
+// Where a card's barcode sits in the text a card read hands back, as the
+// last format download set it: `length` characters from `offset` (0, or 1
+// when it follows the first data byte). Length 0: the format reads no
+// barcode.
+struct BarcodeSpan {
+  int offset = 0;
+  int length = 0;
+};
+BarcodeSpan CardBarcodeSpan(const OmrInfo& session);
+
 }  // namespace markwire

@@ -61,10 +61,10 @@ class LibraryFamilies final : public CommandFamilies {
   // The card's barcode, read from the sensor waveform, laid out with its
   // data.
   int WithBarcode(OmrInfo& s, char* buffer, std::size_t dataBytes) override {
-    const auto length = static_cast<std::size_t>(barcode::ClampedLength(s.barcodeParams[4]));
+    const BarcodeSpan span = CardBarcodeSpan(s);
     const std::string code = ReadBarcode(s);
-    return LayOutCard(buffer, code, {s.receiveBuffer.get(), dataBytes}, length,
-                      s.barcodeAfterFirstByte);
+    return LayOutCard(buffer, code, {s.receiveBuffer.get(), dataBytes},
+                      static_cast<std::size_t>(span.length), span.offset == 1);
   }
 };
 

@@ -54,8 +54,8 @@ out=$("$mw" --trace send -d "$work/omr" "MO 5/" 2>"$work/trace")
 grep -q '"MO 5/"' "$work/trace" || fail "no wire trace: $(cat "$work/trace")"
 
 # A format as text, then a program file with a progress bar's worth of bytes.
-out=$("$mw" format -d "$work/omr" --text "T/ L 040/" 2>"$work/err") || fail "format: $(cat "$work/err")"
-[[ $out == *"sync 40"*"after first byte yes"* ]] || fail "format printed: $out"
+out=$("$mw" format -d "$work/omr" --text "T/ L 040/ f 3 010 020 01 08/" 2>"$work/err") || fail "format: $(cat "$work/err")"
+[[ $out == *"sync 40"*"after first byte yes, length 8"* ]] || fail "format printed: $out"
 head -c 5000 /dev/urandom >"$work/prog.bin"
 out=$("$mw" program -d "$work/omr" "$work/prog.bin" 2>"$work/err") || fail "program: $(cat "$work/err")"
 [ "$out" = "result 255" ] || fail "program printed: $out"

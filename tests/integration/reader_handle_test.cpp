@@ -180,5 +180,21 @@ TEST(ReaderHandles, TheCppReaderReadsUntilTheHopperIsEmptyAndThrowsTheReadersCod
   EXPECT_EQ(simulated.machine.Commands().back(), "Q/");
 }
 
+TEST(ReaderHandles, TheBarcodeLayoutSaysWhereTheLastFormatPutTheBarcode) {
+  SimulatedReader simulated({{"1ANSWERS", "20261206"}, {"2ANSWERS", "31415926"}});
+  Reader reader(simulated.Path());
+  EXPECT_EQ(reader.BarcodeLayout(), (std::pair<int, int>{0, 0}));  // no format yet
+  // A Code 39 line of 8 characters after the first data byte ("T"), then in
+  // front of the data.
+  reader.DownloadFormatText("L 040/ T/ f 3 010 020 01 08/");
+  ASSERT_EQ(reader.BarcodeLayout(), (std::pair<int, int>{1, 8}));
+  const std::string after = reader.ReadCard().value_or("");
+  EXPECT_EQ(after, "120261206ANSWERS");
+  reader.DownloadFormatText("L 040/ f 3 010 020 01 08/");
+  ASSERT_EQ(reader.BarcodeLayout(), (std::pair<int, int>{0, 8}));
+  EXPECT_EQ(reader.ReadCard().value_or(""), "314159262ANSWERS");
+  EXPECT_EQ(mw_barcode_layout(nullptr, nullptr, nullptr), MW_UNKNOWN_READER);
+}
+
 }  // namespace
 }  // namespace markwire::test

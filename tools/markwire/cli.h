@@ -39,9 +39,18 @@ bool OpenReader(const std::string& device);
 // The required -d/--device option of the subcommands that talk to a reader.
 void AddDeviceOption(CLI::App& command, std::string& device);
 
-// The last format summary the library traced ("format: result ..."), empty
-// when none came.
-std::string LastFormatSummary();
+// Where the barcode sits in a card's text, as the last format download in
+// this process left it.
+struct BarcodeLayout {
+  bool on = false;
+  bool afterFirstByte = false;
+  std::size_t length = 0;
+};
+BarcodeLayout CurrentBarcodeLayout();
+
+// One line on what the last format download left: its result, the sync
+// count, and where the barcode goes.
+std::string FormatSummary(int result);
 
 // The reader protocol names files inside a command that ends at the first
 // "/" and drops every "W" and blank from program file names, so a file is

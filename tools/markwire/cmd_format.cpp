@@ -39,7 +39,7 @@ void AddFormatCommand(CLI::App& app, Globals& globals) {
     // reader drops) puts one there.
     const std::string marked = options->text + "\n;B   ";
     const int result = DownLoadFormatFile(marked.c_str());
-    const std::string summary = LastFormatSummary();
+    const std::string summary = FormatSummary(result);
     if (options->json) {
       PrintJson({{"format", options->text}, {"result", result}, {"summary", summary}});
     } else {

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <algorithm>
-#include <sstream>
 #include <string>
 
 #include "cli.h"
@@ -25,28 +24,6 @@ std::string ErrorText(const std::string& code) {
   if (code != current) return "reader status " + code;
   OmrGetErrorStr(text);
   return text;
-}
-
-// Where the barcode sits in a card's text, from what the last format download
-// in this process left (the library's "format: ..." trace line).
-struct BarcodeLayout {
-  bool on = false;
-  bool afterFirstByte = false;
-  std::size_t length = 0;
-};
-
-BarcodeLayout LayoutFromSummary(const std::string& summary) {
-  BarcodeLayout layout;
-  layout.on = summary.find("barcode on") != std::string::npos;
-  layout.afterFirstByte = summary.find("after first byte yes") != std::string::npos;
-  const auto at = summary.find("barcode line ");
-  if (at != std::string::npos) {
-    std::istringstream numbers(summary.substr(at + 13));
-    long n[5] = {};
-    for (long& v : n) numbers >> v;
-    layout.length = static_cast<std::size_t>(std::clamp(n[4], 0L, 123L));
-  }
-  return layout;
 }
 
 // The card's text split into its barcode and its data.
@@ -104,7 +81,7 @@ int ReadCards(const ReadOptions& options) {
       return result < 0 ? kExitNoReader : kExitRefused;
     }
     ++read;
-    const BarcodeLayout layout = LayoutFromSummary(LastFormatSummary());
+    const BarcodeLayout layout = CurrentBarcodeLayout();
     const auto [code, rest] = Split(data, layout);
     if (options.json) {
       nlohmann::json card{{"card", n}, {"result", result}, {"data", rest}};

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,29 +15,18 @@ namespace markwire::cli {
 
 namespace {
 
-// The trace handler of the tool: prints with --trace, and remembers the line
-// the port writes when an open fails, which names the OS's reason.
-struct TraceState {
-  bool print = false;
-  std::string openFailure;
-  std::string formatSummary;
-};
-TraceState traceState;
-
-void OnTrace(const char* line, void*) {
-  const std::string_view text(line);
-  if (traceState.print) std::fprintf(stderr, "trace %s\n", line);
-  if (text.starts_with("format: ")) traceState.formatSummary = text.substr(8);
-  const auto open = text.find("open ");
-  if (open != std::string_view::npos && text.find(": ", open) != std::string_view::npos)
-    traceState.openFailure = std::string(text.substr(text.find_first_not_of(' ', open + 5)));
+// The trace handler of the tool: the library's trace lines on standard
+// error with --trace, and nowhere without (the library's own default would
+// print its decoder lines).
+void OnTrace(const char* line, void* print) {
+  if (print != nullptr) std::fprintf(stderr, "trace %s\n", line);
 }
 
 }  // namespace
 
 void InstallTrace(const Globals& globals) {
-  traceState.print = globals.trace;
-  OmrSetTraceHandler(OnTrace, nullptr);
+  static int print = 1;
+  OmrSetTraceHandler(OnTrace, globals.trace ? &print : nullptr);
 }
 
 void PrintJson(const nlohmann::json& object) {
@@ -49,7 +39,21 @@ void Complain(const std::string& reason) {
   std::fprintf(stderr, "markwire: %s\n", reason.c_str());
 }
 
-std::string LastFormatSummary() { return traceState.formatSummary; }
+BarcodeLayout CurrentBarcodeLayout() {
+  int offset = 0;
+  int length = 0;
+  OmrGetBarcodeLayout(&offset, &length);
+  return {length > 0, offset == 1, static_cast<std::size_t>(std::max(length, 0))};
+}
+
+std::string FormatSummary(int result) {
+  const BarcodeLayout layout = CurrentBarcodeLayout();
+  std::string summary =
+      "result " + std::to_string(result) + ", sync " + std::to_string(OmrGetSync()) + ", barcode ";
+  if (!layout.on) return summary + "off";
+  return summary + "on, after first byte " + (layout.afterFirstByte ? "yes" : "no") +
+         ", length " + std::to_string(layout.length);
+}
 
 void AddDeviceOption(CLI::App& command, std::string& device) {
   command.add_option("-d,--device", device, "Serial device, e.g. /dev/ttyUSB0")->required();
@@ -93,7 +97,7 @@ int DownloadFormatFile(const std::string& path, bool json, std::FILE* out) {
   }
   // The file form of the download, as DownLoadFormatFile sends a path.
   const int result = OmrS("S card.fmt/");
-  const std::string summary = LastFormatSummary();
+  const std::string summary = FormatSummary(result);
   if (json && out == stdout) {
     PrintJson({{"format", path}, {"result", result}, {"summary", summary}});
   } else {
@@ -104,10 +108,10 @@ int DownloadFormatFile(const std::string& path, bool json, std::FILE* out) {
 }
 
 bool OpenReader(const std::string& device) {
-  traceState.openFailure.clear();
   if (OmrInitDevice(device.c_str()) == 255) return true;
-  Complain(traceState.openFailure.empty() ? device + ": no reader answered the hand-shake"
-                                          : traceState.openFailure);
+  char why[512] = {};
+  OmrGetOpenError(why, sizeof why);
+  Complain(why[0] == '\0' ? device + ": no reader answered the hand-shake" : std::string(why));
   return false;
 }
 
