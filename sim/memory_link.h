@@ -44,6 +44,8 @@ class MemoryLink final : public PortLink, private PeerOutput {
 
   // Test controls and observations.
   void FailNextOpen(std::string reason) { failOpen_ = std::move(reason); }
+  // The far end of the line, for a test that sends without a peer's cue.
+  PeerOutput& FarEnd() { return *this; }
   const std::vector<Event>& Events() const { return events_; }
   std::string Written() const;              // every byte written since construction, in order
   std::vector<std::string> Writes() const;  // one entry per Write call

@@ -196,5 +196,41 @@ TEST(ReaderHandles, TheBarcodeLayoutSaysWhereTheLastFormatPutTheBarcode) {
   EXPECT_EQ(mw_barcode_layout(nullptr, nullptr, nullptr), MW_UNKNOWN_READER);
 }
 
+TEST(ReaderHandles, CloseRacingCallsOnOtherThreadsEndsThemWithMinusOneAndSaysQLast) {
+  SimulatedReader simulated(CardsOf('R', 1));
+  char why[128] = "";
+  mw_reader* reader = mw_open(simulated.Path().c_str(), why, sizeof why);
+  ASSERT_NE(reader, nullptr) << why;
+  // Three threads keep calling until the handle is refused; a call already
+  // running when the close comes finishes first, the rest are refused.
+  std::atomic<bool> go{false};
+  std::vector<std::vector<int>> results(3);
+  std::vector<std::thread> callers;
+  for (std::size_t i = 0; i < 3; ++i) {
+    callers.emplace_back([&, i] {
+      while (!go) std::this_thread::yield();
+      char block[MW_BLOCK_SIZE];
+      for (int n = 0;; ++n) {
+        const int result = i == 0   ? mw_send(reader, "MO 1/")
+                           : i == 1 ? mw_sync(reader)
+                                    : mw_receive(reader, block, sizeof block);
+        results[i].push_back(result);
+        if (result == MW_UNKNOWN_READER || n > 100000) return;
+      }
+    });
+  }
+  go = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  mw_close(reader);
+  for (std::thread& t : callers) t.join();
+  for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_FALSE(results[i].empty());
+    EXPECT_EQ(results[i].back(), MW_UNKNOWN_READER) << "caller " << i;
+  }
+  // The sends before the close were whole commands: each answered 255.
+  for (std::size_t k = 0; k + 1 < results[0].size(); ++k) EXPECT_EQ(results[0][k], 255);
+  EXPECT_EQ(simulated.machine.Commands().back(), "Q/") << "nothing was sent after the close";
+}
+
 }  // namespace
 }  // namespace markwire::test
