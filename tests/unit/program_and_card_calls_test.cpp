@@ -128,7 +128,7 @@ TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
   ASSERT_FALSE(progress.empty());
   EXPECT_LE(progress.size(), 101u);
   EXPECT_EQ(progress.back(), std::make_pair(309u, 309u));
-  EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
+  EXPECT_EQ(App().Session()->Error().Code(), "00");  // a download leaves no code
 }
 
 TEST_F(CallsTest, ProgramDownloadFailsAtEachBrokenStepAndAwaitsTheConfirmation) {
@@ -294,11 +294,11 @@ TEST_F(CallsTest, AdjustmentsSendTheirCommandsAndTakeTheirStatusByKind) {
   // next OmrG; the motor and timing ones take it off themselves.
   reader.Expect("J 02 01/").Answer("06");
   EXPECT_EQ(AdjustGrayInfo(1, 2), 0);
-  EXPECT_TRUE(App().Session()->error.Pending());
+  EXPECT_TRUE(App().Session()->Error().Pending());
   reader.Expect("m 3 S/").Answer("06");
   EXPECT_EQ(AdjustForeTime(-3), 0);
-  EXPECT_FALSE(App().Session()->error.Pending());
-  EXPECT_EQ(App().Session()->error.Code(), "06");
+  EXPECT_FALSE(App().Session()->Error().Pending());
+  EXPECT_EQ(App().Session()->Error().Code(), "06");
   EXPECT_TRUE(reader.Mismatches().empty());
 }
 
