@@ -247,9 +247,9 @@ int ClassicScript::Send(const std::string& command) {
   FUZZ_CHECK(r >= -1, std::to_string(r));
   if (MustBeRefused(command) && r != -1) {
     OmrInfo* s = App().Session();
-    FUZZ_CHECK(r == 0 && s->error.Code() == "06" && link_.Writes().size() == writesBefore,
+    FUZZ_CHECK(r == 0 && s->Error().Code() == "06" && link_.Writes().size() == writesBefore,
                "\"" + command + "\" went out or was not refused with 06: result " +
-                   std::to_string(r) + ", code " + std::string(s->error.Code()));
+                   std::to_string(r) + ", code " + std::string(s->Error().Code()));
   }
   return r;
 }

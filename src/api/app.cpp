@@ -69,7 +69,7 @@ std::unique_ptr<OmrInfo> CMarkwireApp::MakeDefaultSession() {
 
 void CMarkwireApp::EndSession() {
   if (!session_) return;
-  if (session_->isOpen) session_->SendCommand("Q/");
+  if (session_->IsOpen()) session_->SendCommand("Q/");
   session_->Close();
   session_.reset();
 }
@@ -88,7 +88,7 @@ CMarkwireApp& App() {
 
 OmrInfo* OpenSession() {
   OmrInfo* s = theApp.Session();
-  return s != nullptr && s->isOpen ? s : nullptr;
+  return s != nullptr && s->IsOpen() ? s : nullptr;
 }
 
 }  // namespace markwire

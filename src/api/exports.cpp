@@ -51,18 +51,18 @@ MARKWIRE_API int MARKWIRE_CALL OmrClose(void) {
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrGetError(char* buffer) {
-  if (OmrInfo* s = App().Session()) s->error.CopyCode(buffer);
+  if (OmrInfo* s = App().Session()) s->Error().CopyCode(buffer);
   return OmrInfo::kDone;
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrGetErrorStr(char* buffer) {
-  if (OmrInfo* s = App().Session()) s->error.CopyText(buffer);
+  if (OmrInfo* s = App().Session()) s->Error().CopyText(buffer);
   return OmrInfo::kDone;
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrGetSync(void) {
   OmrInfo* s = App().Session();
-  return s == nullptr ? 0 : s->syncCount;
+  return s == nullptr ? 0 : s->SyncCount();
 }
 
 MARKWIRE_API int MARKWIRE_CALL OmrSetTest(int line, int column) {
@@ -160,7 +160,7 @@ MARKWIRE_API int MARKWIRE_CALL OmrGetBarcodeLayout(int* offset, int* length) {
 MARKWIRE_API int MARKWIRE_CALL OmrSetBarcodeMode(int mode) {
   OmrInfo* s = App().Session();
   if (s == nullptr || mode < 0 || mode > 2) return OmrInfo::kFailed;
-  s->barcodeMode = static_cast<markwire::barcode::BarcodeMode>(mode);
+  s->SetBarcodeMode(static_cast<markwire::barcode::BarcodeMode>(mode));
   return OmrInfo::kDone;
 }
 

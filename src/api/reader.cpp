@@ -173,7 +173,7 @@ MARKWIRE_API void MARKWIRE_CALL mw_close(mw_reader* handle) {
   // After the call running on it, if any; calls still waiting find it closed.
   const std::lock_guard<std::mutex> lock(reader->call);
   reader->closed = true;
-  if (reader->session->isOpen) reader->session->SendCommand("Q/");
+  if (reader->session->IsOpen()) reader->session->SendCommand("Q/");
   reader->session->Close();
   reader->handlers.SetMessageHandler(nullptr, nullptr);
   reader->handlers.SetTraceHandler(nullptr, nullptr);
@@ -183,13 +183,13 @@ MARKWIRE_API void MARKWIRE_CALL mw_close(mw_reader* handle) {
 MARKWIRE_API int MARKWIRE_CALL mw_send(mw_reader* handle, const char* command) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  return held.session().isOpen ? held.session().SendCommand(command) : OmrInfo::kNotOpen;
+  return held.session().IsOpen() ? held.session().SendCommand(command) : OmrInfo::kNotOpen;
 }
 
 MARKWIRE_API int MARKWIRE_CALL mw_receive(mw_reader* handle, char* buffer, size_t size) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (!held.session().isOpen) return OmrInfo::kNotOpen;
+  if (!held.session().IsOpen()) return OmrInfo::kNotOpen;
   return IntoBuffer(buffer, size, [&](char* b) { return held.session().ReceiveBlock(b); });
 }
 
@@ -212,7 +212,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_pass_card(mw_reader* handle, int line, int col
 MARKWIRE_API int MARKWIRE_CALL mw_error(mw_reader* handle, char code[3]) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (code != nullptr) held.session().error.CopyCode(code);
+  if (code != nullptr) held.session().Error().CopyCode(code);
   return OmrInfo::kDone;
 }
 
@@ -220,7 +220,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_error_text(mw_reader* handle, char* text, size
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
   char whole[64] = "";
-  held.session().error.CopyText(whole);
+  held.session().Error().CopyText(whole);
   CopyText(whole, text, size);
   return OmrInfo::kDone;
 }
@@ -228,7 +228,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_error_text(mw_reader* handle, char* text, size
 MARKWIRE_API int MARKWIRE_CALL mw_download_format(mw_reader* handle, const char* path) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (!held.session().isOpen) return OmrInfo::kNotOpen;
+  if (!held.session().IsOpen()) return OmrInfo::kNotOpen;
   if (path == nullptr) return held.session().Refuse();
   return markwire::SendFormatFile(held.session(), path);
 }
@@ -236,7 +236,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_download_format(mw_reader* handle, const char*
 MARKWIRE_API int MARKWIRE_CALL mw_download_format_text(mw_reader* handle, const char* text) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (!held.session().isOpen) return OmrInfo::kNotOpen;
+  if (!held.session().IsOpen()) return OmrInfo::kNotOpen;
   if (text == nullptr) return held.session().Refuse();
   return markwire::SendFormatText(held.session(), text);
 }
@@ -244,7 +244,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_download_format_text(mw_reader* handle, const 
 MARKWIRE_API int MARKWIRE_CALL mw_download_program(mw_reader* handle, const char* path) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (!held.session().isOpen) return OmrInfo::kNotOpen;
+  if (!held.session().IsOpen()) return OmrInfo::kNotOpen;
   if (path == nullptr) return held.session().Refuse();
   return markwire::SendProgramFile(held.session(), path);
 }
@@ -252,14 +252,14 @@ MARKWIRE_API int MARKWIRE_CALL mw_download_program(mw_reader* handle, const char
 MARKWIRE_API int MARKWIRE_CALL mw_set_test(mw_reader* handle, int line, int column) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  if (!held.session().isOpen) return OmrInfo::kNotOpen;
+  if (!held.session().IsOpen()) return OmrInfo::kNotOpen;
   return markwire::SetTestPoint(held.session(), line, column);
 }
 
 MARKWIRE_API int MARKWIRE_CALL mw_sync(mw_reader* handle) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
-  return held.session().syncCount;
+  return held.session().SyncCount();
 }
 
 MARKWIRE_API int MARKWIRE_CALL mw_barcode_layout(mw_reader* handle, int* offset, int* length) {
@@ -324,7 +324,7 @@ MARKWIRE_API int MARKWIRE_CALL mw_barcode_mode(mw_reader* handle, int mode) {
   const Held held(handle);
   if (!held) return MW_UNKNOWN_READER;
   if (mode < 0 || mode > 2) return OmrInfo::kFailed;
-  held.session().barcodeMode = static_cast<markwire::barcode::BarcodeMode>(mode);
+  held.session().SetBarcodeMode(static_cast<markwire::barcode::BarcodeMode>(mode));
   return OmrInfo::kDone;
 }
 

@@ -34,33 +34,33 @@ int SendSigned(OmrInfo& s, char letter, int value) {
 }  // namespace
 
 int AdjustGray(OmrInfo& s, int first, int second) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "J %02d %02d/", second, first);  // second goes first
   return s.SendCommand(command);
 }
 
 int AdjustCard(OmrInfo& s, int first, int second) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "J %03d %02d/", first, second);
   return s.SendCommand(command);
 }
 
 int AdjustMotor(OmrInfo& s, int value) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   char command[32];
   std::snprintf(command, sizeof command, "MO %d/", value);
   return SendAndTakeStatus(s, command);
 }
 
 int AdjustFore(OmrInfo& s, int value) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   return SendSigned(s, 'm', value);
 }
 
 int AdjustBehind(OmrInfo& s, int value) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   return SendSigned(s, 'M', value);
 }
 

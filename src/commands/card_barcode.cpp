@@ -14,8 +14,8 @@ namespace {
 class SessionEvents final : public barcode::ReadEvents {
  public:
   explicit SessionEvents(OmrInfo& session) : session_(session) {}
-  void ClearPending() override { session_.error.ClearPending(); }
-  void SetError(std::string_view code) override { session_.error.Set(code); }
+  void ClearPending() override { session_.Error().ClearPending(); }
+  void SetError(std::string_view code) override { session_.Error().Set(code); }
   void Trace(std::string_view line) override { session_.notifier().Trace(line); }
 
  private:
@@ -23,7 +23,7 @@ class SessionEvents final : public barcode::ReadEvents {
 };
 
 barcode::BarcodeLine LineOf(const OmrInfo& s) {
-  const auto& p = s.barcodeParams;
+  const auto& p = s.Barcode().line;
   return {p[0], p[1], p[2], p[3], p[4]};
 }
 
@@ -34,7 +34,7 @@ std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& s) {
   if (!s.ReadEcho("PR/", kTimings.replyMs)) return std::nullopt;
   s.ReadAnswer(kTimings.replyMs);  // two bytes the reader sends; not looked at
   std::array<std::uint8_t, 4> field{};
-  const unsigned got = s.port->Read(field, kTimings.replyMs);
+  const unsigned got = s.Port()->Read(field, kTimings.replyMs);
   // Read as atoi reads: leading blanks and a sign, digits up to the first
   // other byte; no digits give 0. Four characters cannot exceed 9999.
   const std::string digits(reinterpret_cast<const char*>(field.data()), got);
@@ -51,7 +51,7 @@ std::optional<std::vector<std::uint8_t>> ReadWaveform(OmrInfo& s) {
   constexpr std::size_t kPiece = 32;
   while (have < samples.size()) {
     const std::size_t want = std::min(kPiece, samples.size() - have);
-    const unsigned n = s.port->Read(std::span(samples).subspan(have, want), kTimings.replyMs);
+    const unsigned n = s.Port()->Read(std::span(samples).subspan(have, want), kTimings.replyMs);
     have += n;
     if (n < want) break;
   }
@@ -68,14 +68,15 @@ std::string ReadBarcode(OmrInfo& s) {
     return std::string(static_cast<std::size_t>(barcode::ClampedLength(line.length)), '.');
   SessionEvents events(s);
   const auto result = barcode::DecodeSamples(barcode::SamplesInReadingOrder(*bytes, line), line,
-                                             s.barcodeTables, events, s.barcodeMode);
-  if (s.error.Pending() && s.error.Code() == "14") s.notifier().Message("条码数据阅读错误!");
+                                             s.BarcodeTables(), events, s.BarcodeMode());
+  if (s.Error().Pending() && s.Error().Code() == "14") s.notifier().Message("条码数据阅读错误!");
   return result.text;
 }
 
 BarcodeSpan CardBarcodeSpan(const OmrInfo& s) {
-  if (!s.barcodeEnabled) return {};
-  return {s.barcodeAfterFirstByte ? 1 : 0, barcode::ClampedLength(s.barcodeParams[4])};
+  const OmrInfo::CardBarcode& card = s.Barcode();
+  if (!card.enabled) return {};
+  return {card.afterFirstByte ? 1 : 0, barcode::ClampedLength(card.line[4])};
 }
 
 }  // namespace markwire

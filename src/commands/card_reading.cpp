@@ -11,9 +11,9 @@
 namespace markwire {
 
 int ReadCard(OmrInfo& s, int option, int limit, char* data) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   OmrInfo* const session = &s;
-  const bool held = session->cardMayBeHeld;
+  const bool held = session->CardMayBeHeld();
   if (s.SendCommand("R/") <= 0) {
     s.ReceiveBlock(data);  // hands over the pending code, if any
     return 0;
@@ -31,19 +31,19 @@ int ReadCard(OmrInfo& s, int option, int limit, char* data) {
   // this card's: after an unanswered "R/" the reader may have fed nothing.
   if (!confirmed && result >= 0 && result != 255 &&
       (session->LastBlockBytes() == 0 || maybeOld)) {
-    session->error.Set("14");
+    session->Error().Set("14");
     if (data != nullptr) data[0] = '\0';
     result = 0;
   }
   // "-/" resets the error record; a read that failed keeps its code pending.
-  const std::string kept(result == 0 && session->error.Pending() ? session->error.Code() : "");
+  const std::string kept(result == 0 && session->Error().Pending() ? session->Error().Code() : "");
   s.SendCommand("-/");
-  if (!kept.empty()) session->error.Set(kept);
+  if (!kept.empty()) session->Error().Set(kept);
   return result;
 }
 
 int PassCardAt(OmrInfo& s, int line, int column, char* data) {
-  if (!s.isOpen) return OmrInfo::kNotOpen;
+  if (!s.IsOpen()) return OmrInfo::kNotOpen;
   if (SetTestPoint(s, line, column) < 1) return -1;
   const int result = s.SendCommand("I 3/");
   if (result <= 0) s.ReceiveBlock(data);

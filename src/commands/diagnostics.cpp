@@ -19,17 +19,11 @@ constexpr std::string_view kDoneMark = "\xFF\xFF";
 // The largest N a block's four-digit prefix can announce.
 constexpr std::size_t kMaxValues = 9999;
 
-bool PortLost(OmrInfo& s) {
-  if (s.port && s.port->IsValid()) return false;
-  s.isOpen = false;
-  return true;
-}
-
 // Reads up to `count` values into the start of `into` (bytes, one value
 // each): how many came.
 unsigned ReadValues(OmrInfo& s, std::vector<int>& into, std::size_t count, unsigned timeoutMs) {
   std::vector<std::uint8_t> bytes(std::min(count, into.size()));
-  const unsigned got = s.port->Read(bytes, timeoutMs);
+  const unsigned got = s.Port()->Read(bytes, timeoutMs);
   for (unsigned i = 0; i < got; ++i) into[i] = bytes[i];
   return got;
 }
@@ -39,7 +33,7 @@ unsigned ReadValues(OmrInfo& s, std::vector<int>& into, std::size_t count, unsig
 // left of it is read off the line and "10" is left pending.
 std::optional<std::size_t> ReadCount(OmrInfo& s) {
   std::array<std::uint8_t, 4> field{};
-  const unsigned got = s.port->Read(field, kTimings.replyMs);
+  const unsigned got = s.Port()->Read(field, kTimings.replyMs);
   bool ok = got == field.size();
   std::size_t n = 0;
   for (std::uint8_t b : field) {
@@ -48,7 +42,7 @@ std::optional<std::size_t> ReadCount(OmrInfo& s) {
   }
   if (!ok) {
     s.SettleLine();
-    s.error.Set("10");
+    s.Error().Set("10");
     return std::nullopt;
   }
   return n;
@@ -58,8 +52,8 @@ std::optional<std::size_t> ReadCount(OmrInfo& s) {
 void Discard(OmrInfo& s, std::size_t count, unsigned timeoutMs) {
   std::uint8_t scratch[256];
   while (count > 0) {
-    const unsigned n = s.port->Read(std::span(scratch).first(std::min(count, sizeof scratch)),
-                                    timeoutMs);
+    const unsigned n =
+        s.Port()->Read(std::span(scratch).first(std::min(count, sizeof scratch)), timeoutMs);
     if (n == 0) return;
     count -= n;
   }
@@ -67,15 +61,14 @@ void Discard(OmrInfo& s, std::size_t count, unsigned timeoutMs) {
 
 // "I 4" and "I 6": a count, the values (missing ones 0), two trailing bytes.
 int ReadValueBlock(OmrInfo& s, const char* command, unsigned valuesTimeoutMs) {
-  if (PortLost(s)) return OmrInfo::kNotOpen;
+  if (s.PortLost()) return OmrInfo::kNotOpen;
   if (SendTestCommand(s, command) == OmrInfo::kFailed) return OmrInfo::kFailed;
   const auto n = ReadCount(s);
   if (!n) {
-    s.valuesA.emplace();
+    s.NewValueBlock(OmrInfo::ValueSide::kA, 0);
     return 0;
   }
-  s.valuesA.emplace(*n, 0);  // values that do not come read as 0
-  ReadValues(s, *s.valuesA, *n, valuesTimeoutMs);
+  ReadValues(s, s.NewValueBlock(OmrInfo::ValueSide::kA, *n), *n, valuesTimeoutMs);
   s.ReadAnswer(kTimings.replyMs);  // not looked at
   return static_cast<int>(*n);
 }
@@ -83,37 +76,37 @@ int ReadValueBlock(OmrInfo& s, const char* command, unsigned valuesTimeoutMs) {
 }  // namespace
 
 int SendTestCommand(OmrInfo& s, std::string_view command) {
-  if (PortLost(s)) return OmrInfo::kNotOpen;
-  s.error.Reset();
+  if (s.PortLost()) return OmrInfo::kNotOpen;
+  s.Error().Reset();
   s.Write(command);
   if (!s.ReadEcho(command, kTimings.replyMs)) {
-    s.error.Set("10");
+    s.Error().Set("10");
     return OmrInfo::kFailed;
   }
   const std::string ack = s.ReadAnswer(kTimings.replyMs);
   if (IsStatusCode(ack)) {
-    s.error.Set(ack);
+    s.Error().Set(ack);
     return OmrInfo::kFailed;
   }
   return ack == kAccepted ? OmrInfo::kDone : OmrInfo::kAccepted;
 }
 
 int SetTestPoint(OmrInfo& s, int line, int column) {
-  if (PortLost(s)) return OmrInfo::kNotOpen;
+  if (s.PortLost()) return OmrInfo::kNotOpen;
   char command[40];
   std::snprintf(command, sizeof command, "I 0 %03d %02d/", line, column);
   const int r = SendTestCommand(s, command);
   if (r == OmrInfo::kFailed) return r;
   const std::string status = s.ReadAnswer(kTimings.slowReplyMs);
   if (IsStatusCode(status)) {
-    s.error.Set(status);
+    s.Error().Set(status);
     return OmrInfo::kFailed;
   }
   return status == kDoneMark ? OmrInfo::kDone : r;
 }
 
 int ReadTestArea(OmrInfo& s, const std::array<int, 5>& a) {
-  if (PortLost(s)) return OmrInfo::kNotOpen;
+  if (s.PortLost()) return OmrInfo::kNotOpen;
   const long long points =
       std::llabs((static_cast<long long>(a[3]) - a[1] + 1) * (static_cast<long long>(a[4]) - a[2] + 1));
   // A block announces its values in four digits: a larger area cannot be
@@ -124,26 +117,25 @@ int ReadTestArea(OmrInfo& s, const std::array<int, 5>& a) {
   char command[64];
   std::snprintf(command, sizeof command, "I %d %03d %02d %03d %02d/", a[0], a[1], a[2], a[3], a[4]);
   if (SendTestCommand(s, command) == OmrInfo::kFailed) {
-    s.valuesA.reset();
-    s.valuesB.reset();
+    s.ClearValueBlocks();
     return OmrInfo::kFailed;
   }
   const std::string status = s.ReadAnswer(kTimings.slowReplyMs);
   if (IsStatusCode(status)) {
-    s.error.Set(status);
+    s.Error().Set(status);
     return OmrInfo::kFailed;
   }
   const auto announced = ReadCount(s);
   const std::size_t n = announced.value_or(0);
 
-  s.valuesA.emplace(count, 0);
-  unsigned got = ReadValues(s, *s.valuesA, std::min(n, count), kTimings.testValuesMs);
+  unsigned got = ReadValues(s, s.NewValueBlock(OmrInfo::ValueSide::kA, count), std::min(n, count),
+                            kTimings.testValuesMs);
   if (n > count) {
     // The second side. The block has room for one side's values; whatever
     // the reader sends beyond two sides is read and dropped.
-    s.valuesB.emplace(count, 0);
     const std::size_t side = std::min(n - count, count);
-    got = ReadValues(s, *s.valuesB, side, kTimings.testValuesMs);
+    got =
+        ReadValues(s, s.NewValueBlock(OmrInfo::ValueSide::kB, count), side, kTimings.testValuesMs);
     if (n - count > side) Discard(s, n - count - side, kTimings.testValuesMs);
   }
   if (announced) s.ReadAnswer(kTimings.replyMs);  // not looked at
@@ -159,13 +151,13 @@ int ReadTestCurve(OmrInfo& s, int number) {
 }
 
 int SendTestPair(OmrInfo& s, int first, int second) {
-  if (PortLost(s)) return OmrInfo::kNotOpen;
+  if (s.PortLost()) return OmrInfo::kNotOpen;
   char command[40];
   std::snprintf(command, sizeof command, "I 5 %02d %02d/", first, second);
   SendTestCommand(s, command);
   const std::string status = s.ReadAnswer(kTimings.replyMs);
   if (IsStatusCode(status)) {
-    s.error.Set(status);
+    s.Error().Set(status);
     return OmrInfo::kFailed;
   }
   return status == kDoneMark ? OmrInfo::kDone : OmrInfo::kFailed;
@@ -175,15 +167,16 @@ int PassCard(OmrInfo& s, std::string_view command) {
   SendTestCommand(s, command);
   const std::string status = s.ReadAnswer(kTimings.finalStatusMs);
   if (IsStatusCode(status)) {
-    s.error.Set(status);
+    s.Error().Set(status);
     return OmrInfo::kFailed;
   }
   return OmrInfo::kDone;
 }
 
 int CopyValueHalves(OmrInfo& s, int selector, int* values) {
-  if (!s.valuesA) return 0;
-  const std::vector<int>& v = *s.valuesA;
+  const auto& block = s.ValueBlock(OmrInfo::ValueSide::kA);
+  if (!block) return 0;
+  const std::vector<int>& v = *block;
   const int n = static_cast<int>(v.size());
   if (n < 1 || values == nullptr) return n;
   int from = 0, to = 0;
@@ -205,7 +198,7 @@ int CopyValueHalves(OmrInfo& s, int selector, int* values) {
 int CopyBlock(OmrInfo& s, int selector, int* values) {
   const char side = static_cast<char>(selector & 0xFF);
   if (side != 'A' && side != 'B') return 0;
-  const auto& block = side == 'A' ? s.valuesA : s.valuesB;
+  const auto& block = s.ValueBlock(side == 'A' ? OmrInfo::ValueSide::kA : OmrInfo::ValueSide::kB);
   if (!block) return 0;
   const int n = static_cast<int>(block->size());
   if (n < 1 || values == nullptr) return n;

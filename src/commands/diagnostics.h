@@ -22,12 +22,12 @@ int SendTestCommand(OmrInfo& session, std::string_view command);
 
 // "I 0 %03d %02d/": then 0xFF 0xFF (255) or a status (0).
 int SetTestPoint(OmrInfo& session, int line, int column);
-// "I %d %03d %02d %03d %02d/": side A into valuesA, and side B into
-// valuesB when the reader sends more than one side's values.
+// "I %d %03d %02d %03d %02d/": side A into the session's A block, and side B
+// into its B block when the reader sends more than one side's values.
 int ReadTestArea(OmrInfo& session, const std::array<int, 5>& args);
-// "I 4/": the value block into valuesA.
+// "I 4/": the value block into the A block.
 int ReadTestValues(OmrInfo& session);
-// "I 6 %d/": the curve into valuesA.
+// "I 6 %d/": the curve into the A block.
 int ReadTestCurve(OmrInfo& session, int number);
 // "I 5 %02d %02d/": then 0xFF 0xFF (255), a status (0), anything else (0).
 int SendTestPair(OmrInfo& session, int first, int second);

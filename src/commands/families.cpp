@@ -3,7 +3,6 @@
 #include "commands/families.h"
 
 #include <type_traits>
-#include <utility>
 #include <variant>
 
 #include "barcode/pipeline/decode_samples.h"
@@ -32,7 +31,7 @@ class LibraryFamilies final : public CommandFamilies {
   // Runs the operation an "I" command announced, and forgets it; an "I"
   // command that announces nothing is a plain exchange.
   int Announced(OmrInfo& s, const std::string& command) override {
-    const OmrInfo::Announcement announced = std::exchange(s.announced, std::monostate{});
+    const OmrInfo::Announcement announced = s.TakeAnnouncement();
     return std::visit(
         [&](const auto& a) -> int {
           using A = std::decay_t<decltype(a)>;
@@ -63,7 +62,7 @@ class LibraryFamilies final : public CommandFamilies {
   int WithBarcode(OmrInfo& s, char* buffer, std::size_t dataBytes) override {
     const BarcodeSpan span = CardBarcodeSpan(s);
     const std::string code = ReadBarcode(s);
-    return LayOutCard(buffer, code, {s.receiveBuffer.get(), dataBytes},
+    return LayOutCard(buffer, code, {s.ReceiveBuffer(), dataBytes},
                       static_cast<std::size_t>(span.length), span.offset == 1);
   }
 };

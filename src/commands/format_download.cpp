@@ -42,11 +42,12 @@ int EndExchange(OmrInfo& s) {
 }
 
 int Download(OmrInfo& s, Form form, std::string_view source) {
-  if (!s.port || !s.port->IsValid()) {
-    s.isOpen = false;
-    return OmrInfo::kNotOpen;
-  }
-  s.barcodeAfterFirstByte = false;
+  if (s.PortLost()) return OmrInfo::kNotOpen;
+  // The card's barcode settings change as the commands that carry them go
+  // out; each change is in the session at once, whatever ends the download.
+  OmrInfo::CardBarcode card = s.Barcode();
+  card.afterFirstByte = false;
+  s.SetBarcode(card);
   const int opened = s.ExchangeCommand("S a.txt/");
   if (opened <= 0) return opened;
 
@@ -70,18 +71,17 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
     if (!refused) {
       switch (command[0]) {
         case 'T':
-          s.barcodeAfterFirstByte = true;
+          card.afterFirstByte = true;
           break;
         case 'L':
-          s.syncCount = AtoiField(std::string_view(command).substr(2, 3));
+          s.SetSyncCount(AtoiField(std::string_view(command).substr(2, 3)));
           break;
         case 'f':
-          s.barcodeEnabled = true;
+          card.enabled = true;
           // A number too long ends the extraction; the fields after it keep
           // what they held.
-          ExtractNumbers(command, s.barcodeParams, 5);
-          if (s.barcodeParams[1] >= s.barcodeParams[2])
-            command = RewrittenBarcodeLine(s.barcodeParams);
+          ExtractNumbers(command, card.line, 5);
+          if (card.line[1] >= card.line[2]) command = RewrittenBarcodeLine(card.line);
           break;
         case 'F':
           if (form == Form::File) {
@@ -97,16 +97,18 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
           }
           [[fallthrough]];
         default:
-          s.barcodeEnabled = false;
+          card.enabled = false;
           break;
       }
+      s.SetBarcode(card);
       refused = s.ExchangeCommand(command) < 1;
     }
     if (refused) {
-      s.barcodeEnabled = false;
+      card.enabled = false;
+      s.SetBarcode(card);
       s.notifier().Message("格式命令: \"" + command + "\" 定义错误或装载失败!");
-      if (s.port) s.PurgeLine();
-      s.error.Reset();  // the message is the report; the reader's code is not kept
+      if (s.Port()) s.PurgeLine();
+      s.Error().Reset();  // the message is the report; the reader's code is not kept
       if (form == Form::Text) return OmrInfo::kFailed;
       return EndExchange(s);
     }
@@ -118,13 +120,15 @@ int Download(OmrInfo& s, Form form, std::string_view source) {
 // prints it): the settings are otherwise only visible in how cards read.
 int Summarize(OmrInfo& s, int result) {
   if (!s.notifier().WantsWireTrace()) return result;
-  const auto& p = s.barcodeParams;
+  const OmrInfo::CardBarcode& card = s.Barcode();
+  const auto& p = card.line;
   char line[160];
-  std::snprintf(line, sizeof line,
-                "format: result %d, sync %d, barcode %s, after first byte %s, barcode line %d %d %d "
-                "%d %d",
-                result, s.syncCount, s.barcodeEnabled ? "on" : "off",
-                s.barcodeAfterFirstByte ? "yes" : "no", p[0], p[1], p[2], p[3], p[4]);
+  std::snprintf(
+      line, sizeof line,
+      "format: result %d, sync %d, barcode %s, after first byte %s, barcode line %d %d %d "
+      "%d %d",
+      result, s.SyncCount(), card.enabled ? "on" : "off", card.afterFirstByte ? "yes" : "no", p[0],
+      p[1], p[2], p[3], p[4]);
   s.notifier().WireTrace(line);
   return result;
 }

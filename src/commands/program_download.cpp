@@ -42,9 +42,9 @@ class ProgressReporter {
 // is compared as text, so after a zero byte only the echoed zero counts.
 bool SendByte(OmrInfo& s, std::uint8_t byte) {
   const std::uint8_t out[2] = {byte, '/'};
-  s.port->Write(out);
+  s.Port()->Write(out);
   std::uint8_t echo[2] = {};
-  const unsigned got = s.port->Read(echo, kTimings.replyMs);
+  const unsigned got = s.Port()->Read(echo, kTimings.replyMs);
   if (got == 0 || echo[0] != byte) return false;
   return byte == 0 || (got == 2 && echo[1] == '/');
 }
@@ -59,15 +59,12 @@ std::string ProgramFileName(std::string_view command) {
 }
 
 int SendProgramFile(OmrInfo& s, const std::string& path) {
-  if (!s.port || !s.port->IsValid()) {
-    s.isOpen = false;
-    return OmrInfo::kNotOpen;
-  }
+  if (s.PortLost()) return OmrInfo::kNotOpen;
   // Straight to the line: the error record is not touched by a program
   // download, and the reader's echo of this command is not compared.
   s.Write("A a.hex/");
   std::uint8_t echo[8];
-  s.port->Read(echo, kTimings.replyMs);
+  s.Port()->Read(echo, kTimings.replyMs);
   if (s.ReadAnswer(kTimings.replyMs) != "RD") return OmrInfo::kFailed;
 
   // The file is streamed in pieces rather than read whole: its size is then
@@ -87,7 +84,7 @@ int SendProgramFile(OmrInfo& s, const std::string& path) {
   progress.Finish(done);
 
   std::uint8_t end[3] = {};
-  const unsigned got = s.port->Read(end, kTimings.programEndMs);
+  const unsigned got = s.Port()->Read(end, kTimings.programEndMs);
   return got >= 2 && end[0] == 'E' && end[1] == 'N' ? OmrInfo::kDone : OmrInfo::kFailed;
 }
 

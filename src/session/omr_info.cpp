@@ -15,8 +15,8 @@ bool IsStatusCode(std::string_view answer) {
 
 OmrInfo::OmrInfo(std::unique_ptr<PortLink> link, Clock& clock, Notifier& notifier,
                  CommandFamilies& families)
-    : port(std::move(link)),
-      receiveBuffer(std::make_unique<char[]>(kReceiveBufferSize)),
+    : port_(std::move(link)),
+      receiveBuffer_(std::make_unique<char[]>(kReceiveBufferSize)),
       clock_(clock),
       notifier_(notifier),
       families_(families) {}
@@ -26,70 +26,71 @@ OmrInfo::~OmrInfo() {
 }
 
 void OmrInfo::Close() {
-  valuesA.reset();
-  valuesB.reset();
+  ClearValueBlocks();
   ClosePort();
-  isOpen = false;
-  port.reset();
+  isOpen_ = false;
+  port_.reset();
 }
 
 void OmrInfo::ClosePort() {
-  if (!port) return;
+  if (!port_) return;
   // A port whose line-event thread could not be started is shown so when it
   // is closed, as the reader software always showed it.
-  const bool threadFailed = port->LineThreadFailed();
-  port->Close();
+  const bool threadFailed = port_->LineThreadFailed();
+  port_->Close();
   if (threadFailed) notifier_.Message(kThreadFailedMessage);
 }
 
 int OmrInfo::Open(const std::string& device) {
-  if (!port) return kFailed;
+  if (!port_) return kFailed;
   // A port whose device was lost is not on line, whatever the flag says: the
   // hand-shake runs again so that an application can recover by re-opening.
-  if (isOpen && port->IsValid()) return kDone;
-  isOpen = false;
+  if (isOpen_ && port_->IsValid()) return kDone;
+  isOpen_ = false;
   lineBusy_ = false;  // a line opened again starts afresh
   quietMs_ = kTimings.interByteGapMs;
   lastOpenError_.clear();
-  if (!port->Open(device, kReaderLine)) {
-    lastOpenError_ = port->LastError();
+  if (!port_->Open(device, kReaderLine)) {
+    lastOpenError_ = port_->LastError();
     return kFailed;
   }
   // "Q/" takes a reader that is still on line from an earlier session off
   // line; it does not answer it, and whatever it was still sending goes.
   Write("Q/");
-  port->Purge();
+  port_->Purge();
   constexpr std::string_view kOnline = "ONLINE/";
-  for (unsigned attempt = 0; attempt < kTimings.handshakeAttempts && port->IsValid(); ++attempt) {
+  for (unsigned attempt = 0; attempt < kTimings.handshakeAttempts && port_->IsValid(); ++attempt) {
     Write(kOnline);
     if (!ReadEcho(kOnline, kTimings.replyMs)) continue;
     if (ReadAnswer(kTimings.replyMs) == "EN") {
-      isOpen = true;
+      isOpen_ = true;
       clock_.SleepMs(kTimings.handshakePauseMs);  // the reader gets ready; nothing is sent
       return kDone;
     }
     break;  // an echo with a status: the reader is there but refuses
   }
-  lastOpenError_ = port->IsValid() ? "the reader did not answer the hand-shake" : port->LastError();
-  isOpen = false;
+  lastOpenError_ =
+      port_->IsValid() ? "the reader did not answer the hand-shake" : port_->LastError();
+  isOpen_ = false;
   ClosePort();
   return kFailed;
 }
 
 void OmrInfo::Write(std::string_view bytes) {
-  port->Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  port_->Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 bool OmrInfo::ReadEcho(std::string_view expected, unsigned timeoutMs) {
   std::string got(expected.size(), '\0');
-  const unsigned n = port->Read({reinterpret_cast<std::uint8_t*>(got.data()), got.size()}, timeoutMs);
+  const unsigned n =
+      port_->Read({reinterpret_cast<std::uint8_t*>(got.data()), got.size()}, timeoutMs);
   echoGarbled_ = false;
   if (n == expected.size() && got == expected) {
     quietMs_ = kTimings.interByteGapMs;  // the line speaks the protocol again
     return true;
   }
   if (n == 0) {
-    port->Purge();
+    port_->Purge();
     return false;
   }
   echoGarbled_ = true;
@@ -103,27 +104,27 @@ bool OmrInfo::SettleLine() {
   const auto first = std::span(scratch).first(1);
   const auto rest = std::span(scratch).subspan(1);
   bool quiet = false;
-  while (port->IsValid()) {
+  while (port_->IsValid()) {
     const std::int64_t leftUs = until - clock_.NowUs();
     if (leftUs <= 0) break;
     const auto left = static_cast<unsigned>((leftUs + 999) / 1000);
     // One byte first: a read that ends on its time-out drops what it took,
     // so only a read of one byte tells a quiet line from a slow trickle.
     const unsigned wait = std::min(quietMs_, left);
-    if (port->Read(first, wait) == 0) {
+    if (port_->Read(first, wait) == 0) {
       quiet = wait == quietMs_;
       break;
     }
     // The line is busy: take what follows in pieces. A piece cut short means
     // the line has now been quiet for the inter-byte gap, which is enough
     // unless the line has been seen to trickle slower than that.
-    const unsigned n = port->Read(rest, left);
+    const unsigned n = port_->Read(rest, left);
     if (n > 0 && n < rest.size() && quietMs_ <= kTimings.interByteGapMs) {
       quiet = true;
       break;
     }
   }
-  port->Purge();
+  port_->Purge();
   lineBusy_ = !quiet;
   // A line that needs settling again before it has spoken the protocol
   // (a right echo) may be trickling bytes slower than the gap, each pause
@@ -133,18 +134,24 @@ bool OmrInfo::SettleLine() {
 }
 
 bool OmrInfo::PurgeLine() {
-  if (port->Purge() == 0 && !lineBusy_) return true;
+  if (port_->Purge() == 0 && !lineBusy_) return true;
   return SettleLine();
 }
 
 std::string OmrInfo::ReadAnswer(unsigned timeoutMs) {
   std::uint8_t got[2];
-  const unsigned n = port->Read(got, timeoutMs);
+  const unsigned n = port_->Read(got, timeoutMs);
   return std::string(reinterpret_cast<const char*>(got), n);
 }
 
+bool OmrInfo::PortLost() {
+  if (port_ && port_->IsValid()) return false;
+  isOpen_ = false;
+  return true;
+}
+
 int OmrInfo::Refuse() {
-  error.Set("06");
+  error_.Set("06");
   return kFailed;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -99,20 +100,47 @@ class OmrInfo {
   // Why the last hand-shake could not open the device (empty if it could).
   const std::string& LastOpenError() const { return lastOpenError_; }
 
-  // ---- The session record, shared with the command families ----
-  std::unique_ptr<PortLink> port;
-  OmrError error;
-  bool isOpen = false;
-  bool fixedBlockReply = false;
-  bool readLimitActive = false;
-  bool readExtraByte = false;
+  // ---- The session's state, for the layers above it ----
+
+  // Whether the hand-shake put the reader on line and nothing since found
+  // its device lost.
+  bool IsOpen() const { return isOpen_; }
+  // True when the session has no port or the port's device was lost; the
+  // session is then no longer open.
+  bool PortLost();
+  // The port, for the families that speak to the reader byte by byte; null
+  // once the session is closed.
+  PortLink* Port() { return port_.get(); }
+
+  // The error record: the last exchange's code and whether it is pending.
+  OmrError& Error() { return error_; }
+  const OmrError& Error() const { return error_; }
+
+  // How the next data block is received, as the last read command (or area
+  // read) set it. ReceiveBlock uses up what applies to one block.
+  struct BlockRules {
+    // A read command without numbers: the block is four bytes and has no
+    // length field.
+    bool fixedReply = false;
+    // A read command with numbers: the block is clipped to `limit`, or when
+    // within it, read with the one byte the reader sends past its length.
+    bool limited = false;
+    // A first number of 1: a clipped block takes one byte more.
+    bool extraByte = false;
+    // An area read ("I 1", "I 2") sets the limit to its point count.
+    std::uint32_t limit = 0;
+  };
+  const BlockRules& NextBlock() const { return nextBlock_; }
+
+  // The bytes of the last block, NUL-terminated: as much of it as came, also
+  // when the block failed.
+  const char* ReceiveBuffer() const { return receiveBuffer_.get(); }
+
   // The reader may hold a card: an "R/" went out and no "-/" has been
   // confirmed since. A card read that it does not confirm may then hand back
   // that card again.
-  bool cardMayBeHeld = false;
-  bool barcodeEnabled = false;
-  bool barcodeAfterFirstByte = false;
-  std::uint32_t readLimit = 0;
+  bool CardMayBeHeld() const { return cardMayBeHeld_; }
+
   // What an "I" command announces for the command families to carry out:
   // the test point ("I 0"), an area read ("I 1", "I 2", its five numbers),
   // a card passed ("I 3"), the values ("I 4"), a pair of test values
@@ -133,26 +161,69 @@ class OmrInfo {
   };
   using Announcement =
       std::variant<std::monostate, SetTest, AreaRead, PassCardTest, ValueRead, TestPair, CurveRead>;
-  Announcement announced;
-  std::array<int, 5> barcodeParams{};
-  int syncCount = 0;
+  // The announced operation, which is then forgotten (monostate if none).
+  Announcement TakeAnnouncement() { return std::exchange(announced_, std::monostate{}); }
+
+  // The barcode settings a card format download leaves: whether cards carry
+  // a barcode read after their data block, whether it is laid out after the
+  // data's first byte ("T"), and the five numbers of the format's barcode
+  // line ("f").
+  struct CardBarcode {
+    bool enabled = false;
+    bool afterFirstByte = false;
+    std::array<int, 5> line{};
+  };
+  const CardBarcode& Barcode() const { return barcode_; }
+  void SetBarcode(const CardBarcode& barcode) { barcode_ = barcode; }
+
+  // The sync count of the last card format ("L"), as OmrGetSync reports it.
+  int SyncCount() const { return syncCount_; }
+  void SetSyncCount(int count) { syncCount_ = count; }
+
   // The diagnostics' value blocks, as the values they carry: side A (and
   // the value and curve read-outs), side B of an area read. None before the
   // first read-out.
-  std::optional<std::vector<int>> valuesA;
-  std::optional<std::vector<int>> valuesB;
-  std::unique_ptr<char[]> receiveBuffer;
+  enum class ValueSide { kA, kB };
+  const std::optional<std::vector<int>>& ValueBlock(ValueSide side) const {
+    return side == ValueSide::kA ? valuesA_ : valuesB_;
+  }
+  // Replaces one side's block with `count` values of 0, for a read-out to
+  // fill; values that do not come stay 0.
+  std::vector<int>& NewValueBlock(ValueSide side, std::size_t count) {
+    return (side == ValueSide::kA ? valuesA_ : valuesB_).emplace(count, 0);
+  }
+  // Both sides: none.
+  void ClearValueBlocks() {
+    valuesA_.reset();
+    valuesB_.reset();
+  }
+
   // The barcode tables of this session: the pattern index grows over its
   // reads, and no other session shares it.
-  barcode::SymbolTables barcodeTables;
+  barcode::SymbolTables& BarcodeTables() { return barcodeTables_; }
   // How far barcode reads trust the classic decoder (OmrSetBarcodeMode).
-  barcode::BarcodeMode barcodeMode = barcode::kDefaultBarcodeMode;
+  barcode::BarcodeMode BarcodeMode() const { return barcodeMode_; }
+  void SetBarcodeMode(barcode::BarcodeMode mode) { barcodeMode_ = mode; }
 
  private:
   int FinalStatus(int exchangeResult);
   void AwaitLateStatus();
   int RefuseBlock(std::string_view code);
   void ClosePort();
+
+  std::unique_ptr<PortLink> port_;
+  OmrError error_;
+  bool isOpen_ = false;
+  BlockRules nextBlock_;
+  std::unique_ptr<char[]> receiveBuffer_;
+  bool cardMayBeHeld_ = false;
+  Announcement announced_;
+  CardBarcode barcode_;
+  int syncCount_ = 0;
+  std::optional<std::vector<int>> valuesA_;
+  std::optional<std::vector<int>> valuesB_;
+  barcode::SymbolTables barcodeTables_;
+  barcode::BarcodeMode barcodeMode_ = barcode::kDefaultBarcodeMode;
 
   Clock& clock_;
   Notifier& notifier_;

@@ -18,25 +18,22 @@ bool AllDigits(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 int OmrInfo::ReceiveBlock(char* buffer) {
-  if (!port || !port->IsValid()) {
-    isOpen = false;
-    return kNotOpen;
-  }
+  if (PortLost()) return kNotOpen;
   lastBlockBytes_ = 0;
-  if (error.Pending()) {
-    error.CopyCode(buffer);
+  if (error_.Pending()) {
+    error_.CopyCode(buffer);
     return kDone;
   }
 
   std::size_t length = 0;  // bytes to read
   int reported = 0;        // what the length field announced
-  const bool fixed = fixedBlockReply;
+  const bool fixed = nextBlock_.fixedReply;
   if (fixed) {
-    fixedBlockReply = false;
+    nextBlock_.fixedReply = false;
     length = 4;
   } else {
     std::array<std::uint8_t, 4> field{};
-    const unsigned n = port->Read(field, kTimings.replyMs);
+    const unsigned n = port_->Read(field, kTimings.replyMs);
     // Nothing at all: the block did not come, which the data read below
     // reports. Anything else must be four digits; a damaged field cannot be
     // trusted to say where the block ends.
@@ -44,12 +41,12 @@ int OmrInfo::ReceiveBlock(char* buffer) {
     for (unsigned i = 0; i < n; ++i) reported = reported * 10 + (field[i] - '0');
     if (static_cast<std::size_t>(reported) > kMaxBlock) return RefuseBlock("02");
     length = static_cast<std::size_t>(reported);
-    if (readLimitActive) {
-      if (length > readLimit) {
-        length = readLimit;
-        if (readExtraByte) {
+    if (nextBlock_.limited) {
+      if (length > nextBlock_.limit) {
+        length = nextBlock_.limit;
+        if (nextBlock_.extraByte) {
           ++length;
-          readExtraByte = false;
+          nextBlock_.extraByte = false;
         }
       } else {
         ++length;  // the reader sends one byte past the length it announces
@@ -58,19 +55,19 @@ int OmrInfo::ReceiveBlock(char* buffer) {
   }
   // length <= reported + 1 <= kMaxBlock + 1: it fits with its NUL.
 
-  std::span<std::uint8_t> data(reinterpret_cast<std::uint8_t*>(receiveBuffer.get()), length);
-  unsigned got = port->Read(data, kTimings.replyMs);
-  if (got == 0) got = port->Read(data, kTimings.replyMs);
+  std::span<std::uint8_t> data(reinterpret_cast<std::uint8_t*>(receiveBuffer_.get()), length);
+  unsigned got = port_->Read(data, kTimings.replyMs);
+  if (got == 0) got = port_->Read(data, kTimings.replyMs);
   const bool lost = got == 0;
-  if (lost) error.Set("14");
+  if (lost) error_.Set("14");
   // Only what arrived counts; a short block is not padded with the last one.
-  receiveBuffer[got] = '\0';
+  receiveBuffer_[got] = '\0';
 
   const std::string end = ReadAnswer(kTimings.replyMs);
   if (end == "EN") {
     PurgeLine();
   } else if (end.empty()) {
-    port->Purge();
+    port_->Purge();
   } else {
     SettleLine();  // the block went on past where it should have ended
   }
@@ -78,14 +75,14 @@ int OmrInfo::ReceiveBlock(char* buffer) {
   // the read fails and its "14" stays pending for the next OmrG.
   if (end != "EN" || lost) return kFailed;
 
-  const std::size_t text = std::strlen(receiveBuffer.get());
+  const std::size_t text = std::strlen(receiveBuffer_.get());
   lastBlockBytes_ = text;
-  if (barcodeEnabled && readLimitActive) {
-    readLimitActive = false;
+  if (barcode_.enabled && nextBlock_.limited) {
+    nextBlock_.limited = false;
     return families_.WithBarcode(*this, buffer, text);
   }
-  readLimitActive = false;
-  if (buffer != nullptr) std::memcpy(buffer, receiveBuffer.get(), text + 1);
+  nextBlock_.limited = false;
+  if (buffer != nullptr) std::memcpy(buffer, receiveBuffer_.get(), text + 1);
   // A block without a length field reports the bytes it delivered.
   return fixed ? static_cast<int>(text) : reported;
 }
@@ -96,7 +93,7 @@ int OmrInfo::ReceiveBlock(char* buffer) {
 // the code is left pending.
 int OmrInfo::RefuseBlock(std::string_view code) {
   SettleLine();
-  error.Set(code);
+  error_.Set(code);
   return kFailed;
 }
 

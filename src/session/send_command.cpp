@@ -22,15 +22,15 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
     const int count = ExtractNumbers(command, n, 5);
     if (count < 0) return kUnclassifiable;
     if (count == 0) {
-      readLimit = 10;
-      fixedBlockReply = true;
+      nextBlock_.limit = 10;
+      nextBlock_.fixedReply = true;
       return key;
     }
-    fixedBlockReply = false;
-    readLimitActive = true;
+    nextBlock_.fixedReply = false;
+    nextBlock_.limited = true;
     // A single number gives no limit: the block may fill the receive buffer.
-    readLimit = count >= 2 ? static_cast<std::uint32_t>(n[1]) : kMaxBlock;
-    if (n[0] == 1) readExtraByte = true;
+    nextBlock_.limit = count >= 2 ? static_cast<std::uint32_t>(n[1]) : kMaxBlock;
+    if (n[0] == 1) nextBlock_.extraByte = true;
     return key;
   }
 
@@ -44,24 +44,24 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
       case 2:
         // The area's point count becomes the limit of the next block, as it
         // always has (applications size OmrG's buffer by the whole block).
-        readLimit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
-                    static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
-        announced = AreaRead{n};
+        nextBlock_.limit = static_cast<std::uint32_t>(std::abs(n[4] - n[2])) *
+                           static_cast<std::uint32_t>(std::abs(n[3] - n[1]));
+        announced_ = AreaRead{n};
         break;
       case 3:
-        announced = PassCardTest{};
+        announced_ = PassCardTest{};
         break;
       case 4:
-        announced = ValueRead{};
+        announced_ = ValueRead{};
         break;
       case 5:
-        announced = TestPair{n[1], n[2]};
+        announced_ = TestPair{n[1], n[2]};
         break;
       case 6:
-        announced = CurveRead{n[1]};
+        announced_ = CurveRead{n[1]};
         break;
       case 0:
-        announced = SetTest{n[1], n[2]};
+        announced_ = SetTest{n[1], n[2]};
         break;
       default:
         break;
@@ -72,19 +72,16 @@ char OmrInfo::ClassifyCommand(std::string_view command) {
 }
 
 int OmrInfo::ExchangeCommand(std::string_view command) {
-  if (!port || !port->IsValid()) {
-    isOpen = false;
-    return kNotOpen;
-  }
-  error.Reset();
+  if (PortLost()) return kNotOpen;
+  error_.Reset();
   Write(command);
   if (!ReadEcho(command, kTimings.replyMs)) {
-    error.Set("10");
+    error_.Set("10");
     return kFailed;
   }
   const std::string answer = ReadAnswer(kTimings.replyMs);
   if (IsStatusCode(answer)) {
-    error.Set(answer);
+    error_.Set(answer);
     return kFailed;
   }
   return answer == "EN" ? kDone : kAccepted;
@@ -97,7 +94,7 @@ int OmrInfo::FinalStatus(int exchangeResult) {
   if (exchangeResult <= 0) return exchangeResult;
   const std::string answer = ReadAnswer(kTimings.finalStatusMs);
   if (IsStatusCode(answer)) {
-    error.Set(answer);
+    error_.Set(answer);
     return kFailed;
   }
   if (answer == "EN") return kDone;
@@ -110,19 +107,19 @@ int OmrInfo::FinalStatus(int exchangeResult) {
 
 void OmrInfo::AwaitLateStatus() {
   std::array<std::uint8_t, 2> late{};
-  if (port->IsValid() && port->Read(late, kTimings.finalStatusMs) > 0) SettleLine();
+  if (port_->IsValid() && port_->Read(late, kTimings.finalStatusMs) > 0) SettleLine();
 }
 
 int OmrInfo::SendCommand(const char* command) {
-  if (!port || !port->IsValid()) return kNotOpen;
+  if (!port_ || !port_->IsValid()) return kNotOpen;
   // A command must end with "/" within the 99 characters the reader takes;
   // anything else is refused before it reaches the line.
   const auto copy = CommandUpToSlash(command);
   if (!copy) return Refuse();
-  if (!PurgeLine() && port->IsValid()) {
+  if (!PurgeLine() && port_->IsValid()) {
     // A reply nobody asked for is still coming: a command sent into it would
     // be lost in it, and "R/" would feed a card that could not be read.
-    error.Set("10");
+    error_.Set("10");
     return kFailed;
   }
 
@@ -152,13 +149,13 @@ int OmrInfo::SendCommand(const char* command) {
       const int fed = FinalStatus(r);
       // Only a final status that said nothing else confirms the feed.
       feedConfirmed_ = fed == kDone && !finalGarbled_;
-      cardMayBeHeld = true;  // whatever this did, the reader may now hold a card
+      cardMayBeHeld_ = true;  // whatever this did, the reader may now hold a card
       return fed;
     }
     case '-': {
       const int r = ExchangeCommand(*copy);
-      error.Reset();  // a status of "-/" is dropped
-      cardMayBeHeld = r != kDone;
+      error_.Reset();  // a status of "-/" is dropped
+      cardMayBeHeld_ = r != kDone;
       return r;
     }
     case 'r':

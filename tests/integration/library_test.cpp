@@ -89,7 +89,7 @@ TEST_F(LibraryTest, DeviceThatHangsUpMidReadIsLostThenAnotherDeviceWorks) {
     OmrS("r A 0000 2000/");
     EXPECT_EQ(OmrG(data), 0);
     EXPECT_EQ(OmrG(data), -1);
-    EXPECT_FALSE(App().Session()->isOpen);
+    EXPECT_FALSE(App().Session()->IsOpen());
     EXPECT_EQ(OmrS("R/"), -1);
   }
   SimulatedReader second;

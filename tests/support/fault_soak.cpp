@@ -324,7 +324,7 @@ SoakTally RunSoak(const SoakOptions& options) {
         Keep(tally.untouchedMisses, what);
       }
     }
-    if (!App().Session()->port->IsValid()) {
+    if (!App().Session()->Port()->IsValid()) {
       if (host) host->Stop();
       online = connect();
     }

@@ -50,9 +50,9 @@ std::vector<double> Code128Widths(const std::vector<std::string>& characters) {
 class BarcodeReadTest : public SessionTest {
  protected:
   void Format(int symbology, int length, bool afterFirstByte = false) {
-    session->barcodeEnabled = true;
-    session->barcodeAfterFirstByte = afterFirstByte;
-    session->barcodeParams = {symbology, 10, 20, 1, length};
+    session->SetBarcode({.enabled = true,
+                         .afterFirstByte = afterFirstByte,
+                         .line = {symbology, 10, 20, 1, length}});
   }
   // A card "XYZ" read with numbers, then the reader's answer to "PR/".
   int ReadCard(const std::string& prReply) {
@@ -73,7 +73,7 @@ TEST_F(BarcodeReadTest, BarcodeGoesInFrontOfTheDataOrAfterItsFirstByte) {
   Format(barcode::kCode39, 8, true);
   EXPECT_EQ(ReadCard(WaveformReply(sim::BarcodeKind::Code39, "AB-CD 78")), 11);
   EXPECT_STREQ(buffer, "XAB_CD 78YZ");  // the hyphen's pattern reads as "_"
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_FALSE(session->Error().Pending());
 
   // The other symbologies; a Code 128 text is the digits behind FNC1.
   Format(barcode::kInterleaved2of5, 8);
@@ -82,7 +82,7 @@ TEST_F(BarcodeReadTest, BarcodeGoesInFrontOfTheDataOrAfterItsFirstByte) {
   Format(barcode::kCode128, 8);
   EXPECT_EQ(ReadCard(WaveformReply(sim::BarcodeKind::Code128, "31415926")), 11);
   EXPECT_STREQ(buffer, "31415926XYZ");
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_FALSE(session->Error().Pending());
   EXPECT_EQ(notifier.traces, (std::vector<std::string>{"successFlag: 1"}));
 
   // A read command without numbers reads no barcode.
@@ -109,7 +109,7 @@ TEST_F(BarcodeReadTest, FailedReadsHandBackFullStopsAndOnlyCode128ReportsThem) {
   Format(barcode::kCode39, 6);
   EXPECT_EQ(ReadCard("PR/EN0010" + std::string(10, '\x80')), 9);
   EXPECT_STREQ(buffer, "......XYZ");
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_FALSE(session->Error().Pending());
   EXPECT_TRUE(notifier.messages.empty());
 
   // Code 128 that cannot be read: full stops, "14" pending, the message once,
@@ -117,8 +117,8 @@ TEST_F(BarcodeReadTest, FailedReadsHandBackFullStopsAndOnlyCode128ReportsThem) {
   Format(barcode::kCode128, 8);
   EXPECT_EQ(ReadCard(WaveformReply(sim::BarcodeKind::Code39, "A1B2C3D4")), 11);
   EXPECT_STREQ(buffer, "........XYZ");
-  EXPECT_EQ(session->error.Code(), "14");
-  EXPECT_TRUE(session->error.Pending());
+  EXPECT_EQ(session->Error().Code(), "14");
+  EXPECT_TRUE(session->Error().Pending());
   EXPECT_EQ(notifier.messages, (std::vector<std::string>{"条码数据阅读错误!"}));
 
   // Any other symbology number takes the Code 128 path with no rows of its own.
@@ -142,7 +142,7 @@ TEST_F(BarcodeReadTest, BadWaveformRepliesGiveFullStopsWithoutAnError) {
     SCOPED_TRACE(reply);
     EXPECT_EQ(ReadCard(reply), 7);
     EXPECT_STREQ(buffer, "....XYZ");
-    EXPECT_FALSE(session->error.Pending());
+    EXPECT_FALSE(session->Error().Pending());
     EXPECT_EQ(link->PendingBytes(), 0u);
   }
 }

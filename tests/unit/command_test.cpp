@@ -32,14 +32,14 @@ TEST_F(SessionTest, StatusAnswerFailsTheCommandAndStaysPendingForTheNextReceive)
   OpenSession();
   reader.Expect("MO 5/").Answer("07");
   EXPECT_EQ(session->SendCommand("MO 5/"), 0);
-  EXPECT_EQ(session->error.Code(), "07");
-  EXPECT_TRUE(session->error.Pending());
+  EXPECT_EQ(session->Error().Code(), "07");
+  EXPECT_TRUE(session->Error().Pending());
   char buffer[16] = "xxxxxxxx";
   const auto before = link->Events().size();
   EXPECT_EQ(session->ReceiveBlock(buffer), 255);
   EXPECT_STREQ(buffer, "07");
   EXPECT_EQ(link->Events().size(), before);  // nothing read or sent
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_FALSE(session->Error().Pending());
 }
 
 TEST_F(SessionTest, WrongPartialOrMissingEchoIsACommunicationErrorAndPurges) {
@@ -47,7 +47,7 @@ TEST_F(SessionTest, WrongPartialOrMissingEchoIsACommunicationErrorAndPurges) {
   // A wrong echo: the line is let fall quiet for the gap, then purged.
   reader.Expect("J 01 02/").Reply(0, "J 01 03/EN");
   EXPECT_EQ(session->SendCommand("J 01 02/"), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_EQ(link->Events().back().kind, Kind::Purge);
   EXPECT_EQ(link->PendingBytes(), 0u);  // the "EN" went: no answer read
   EXPECT_DOUBLE_EQ(ElapsedMs(), 100);
@@ -56,7 +56,7 @@ TEST_F(SessionTest, WrongPartialOrMissingEchoIsACommunicationErrorAndPurges) {
   // be trickling slower than the gap.
   reader.Expect("MO 1/").Reply(0, "MO");
   EXPECT_EQ(session->SendCommand("MO 1/"), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_DOUBLE_EQ(ElapsedMs(), 100 + 100 + 200);
   // No echo at all: the line was quiet all along, and is purged at once.
   reader.Expect("MO 2/");
@@ -82,8 +82,8 @@ TEST_F(SessionTest, EndOfCardDropsItsStatus) {
   OpenSession();
   reader.Expect("-/").Answer("03");
   EXPECT_EQ(session->SendCommand("-/"), 0);
-  EXPECT_EQ(session->error.Code(), "00");
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_EQ(session->Error().Code(), "00");
+  EXPECT_FALSE(session->Error().Pending());
   EXPECT_DOUBLE_EQ(ElapsedMs(), 0);  // no final status awaited
 }
 
@@ -93,14 +93,14 @@ TEST_F(SessionTest, FinalStatusDecidesTheResult) {
   EXPECT_EQ(session->SendCommand("MO 5/"), 255);
   reader.Expect("MO 6/").Answer("EN").Reply(300, "16");
   EXPECT_EQ(session->SendCommand("MO 6/"), 0);
-  EXPECT_EQ(session->error.Code(), "16");
+  EXPECT_EQ(session->Error().Code(), "16");
   // An answer that is neither keeps the exchange's result.
   reader.Expect("MO 7/").Reply(0, "MO 7/").Reply(1200, "xy");
   EXPECT_EQ(session->SendCommand("MO 7/"), OmrInfo::kAccepted);
   // A later status resets the record: only the last command counts.
   reader.Expect("MO 8/").Answer("EN").Reply(0, "EN");
   EXPECT_EQ(session->SendCommand("MO 8/"), 255);
-  EXPECT_EQ(session->error.Code(), "00");
+  EXPECT_EQ(session->Error().Code(), "00");
 }
 
 TEST_F(SessionTest, OnlyWellFormedCommandsReachTheLineAndOnlyUpToTheirSlash) {
@@ -111,10 +111,10 @@ TEST_F(SessionTest, OnlyWellFormedCommandsReachTheLineAndOnlyUpToTheirSlash) {
                           "I 1 1 1 1 1234567/", static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(bad == nullptr ? "(null)" : bad);
     EXPECT_EQ(session->SendCommand(bad), 0);
-    EXPECT_EQ(session->error.Code(), "06");
+    EXPECT_EQ(session->Error().Code(), "06");
   }
   EXPECT_TRUE(WritesSinceOpen().empty());
-  EXPECT_FALSE(session->readLimitActive);
+  EXPECT_FALSE(session->NextBlock().limited);
   // The longest command the reader takes, spaces before a "/", and text after
   // the "/" (not sent) all go through.
   reader.Expect(ninetyNine).Answer("EN").Reply(0, "EN");
@@ -131,9 +131,9 @@ TEST_F(SessionTest, LostPortGivesMinusOneAndKeepsTheFlag) {
   reader.Expect("MO 1/").HangUp(0);
   EXPECT_EQ(session->SendCommand("MO 1/"), 0);  // the echo never came
   EXPECT_EQ(session->SendCommand("MO 1/"), -1);
-  EXPECT_TRUE(session->isOpen);
+  EXPECT_TRUE(session->IsOpen());
   EXPECT_EQ(session->ExchangeCommand("MO 1/"), -1);
-  EXPECT_FALSE(session->isOpen);
+  EXPECT_FALSE(session->IsOpen());
 }
 
 TEST_F(SessionTest, TestCommandsWithoutAnAnnouncedOperationArePlainExchanges) {
@@ -148,28 +148,30 @@ TEST_F(SessionTest, TestCommandsWithoutAnAnnouncedOperationArePlainExchanges) {
 // ---- Classification and number extraction: pure, no line. ----
 
 TEST_F(SessionTest, ReadCommandsSetTheLimitsOfTheNextBlock) {
-  EXPECT_EQ(session->ClassifyCommand("r A 0001 0100/"), 'r');
-  EXPECT_TRUE(session->readLimitActive);
-  EXPECT_TRUE(session->readExtraByte);
-  EXPECT_FALSE(session->fixedBlockReply);
-  EXPECT_EQ(session->readLimit, 100u);
-
-  EXPECT_EQ(session->ClassifyCommand("r/"), 'r');
-  EXPECT_TRUE(session->fixedBlockReply);
-  EXPECT_EQ(session->readLimit, 10u);
-
-  // Leading spaces are skipped; digits are read commands too; a minus sign is
-  // not part of a number.
-  session->readExtraByte = false;
-  EXPECT_EQ(session->ClassifyCommand("  r A -005 0007/"), 'r');
-  EXPECT_EQ(session->readLimit, 7u);
-  EXPECT_FALSE(session->readExtraByte);
-  EXPECT_EQ(session->ClassifyCommand("1 0020/"), '1');
-  EXPECT_EQ(session->readLimit, 20u);
-  EXPECT_TRUE(session->readExtraByte);
-  // One number leaves no limit but the receive buffer.
-  EXPECT_EQ(session->ClassifyCommand("r 7/"), 'r');
-  EXPECT_EQ(session->readLimit, OmrInfo::kMaxBlock);
+  struct Case {
+    const char* command;
+    char key;
+    bool fixedReply, limited, extraByte;
+    std::uint32_t limit;
+  } cases[] = {
+      {"r A 0001 0100/", 'r', false, true, true, 100},
+      {"r/", 'r', true, false, false, 10},  // four bytes, no length field
+      // Leading spaces are skipped; a minus sign is not part of a number.
+      {"  r A -005 0007/", 'r', false, true, false, 7},
+      {"1 0020/", '1', false, true, true, 20},  // digits are read commands too
+      // One number leaves no limit but the receive buffer.
+      {"r 7/", 'r', false, true, false, OmrInfo::kMaxBlock},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    OmrInfo fresh(nullptr, clock, notifier, Families());  // nothing set yet
+    EXPECT_EQ(fresh.ClassifyCommand(c.command), c.key);
+    const OmrInfo::BlockRules& next = fresh.NextBlock();
+    EXPECT_EQ(next.fixedReply, c.fixedReply);
+    EXPECT_EQ(next.limited, c.limited);
+    EXPECT_EQ(next.extraByte, c.extraByte);
+    EXPECT_EQ(next.limit, c.limit);
+  }
 
   EXPECT_EQ(session->ClassifyCommand("   "), 'e');
   EXPECT_EQ(session->ClassifyCommand(""), 'e');

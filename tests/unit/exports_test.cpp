@@ -119,14 +119,14 @@ TEST_F(ExportsTest, TraceHandlerSeesEveryWireTransfer) {
 
 TEST_F(ExportsTest, BarcodeModeIsTheSessionsAndAModeThatDoesNotExistChangesNothing) {
   OmrInfo& s = *App().Session();
-  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kGuardedSecondDecoder);
+  EXPECT_EQ(s.BarcodeMode(), barcode::BarcodeMode::kGuardedSecondDecoder);
   EXPECT_EQ(OmrSetBarcodeMode(0), 255);  // also before OmrInit: it is a setting
-  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kClassic);
+  EXPECT_EQ(s.BarcodeMode(), barcode::BarcodeMode::kClassic);
   EXPECT_EQ(OmrSetBarcodeMode(3), 0);
   EXPECT_EQ(OmrSetBarcodeMode(-1), 0);
-  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kClassic);
+  EXPECT_EQ(s.BarcodeMode(), barcode::BarcodeMode::kClassic);
   EXPECT_EQ(OmrSetBarcodeMode(1), 255);
-  EXPECT_EQ(s.barcodeMode, barcode::BarcodeMode::kGuarded);
+  EXPECT_EQ(s.BarcodeMode(), barcode::BarcodeMode::kGuarded);
 }
 
 }  // namespace

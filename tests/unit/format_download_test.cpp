@@ -72,17 +72,17 @@ class FormatTest : public SessionTest {
 
 TEST_F(FormatTest, TextFormSendsCommandsAndRecordsTheBarcodeSettings) {
   OpenSession();
-  session->syncCount = 7;
+  session->SetSyncCount(7);
   Accept("S a.txt/");
   Accept("T/");
   Accept("L 1234/");
   Accept("f 1 010 020 03 08/");  // rewritten: the smaller number first
   End();
   EXPECT_EQ(SendFormatText(*session, "T/\r\nL 1234/ ; sync lines\r\nf 1 020 010 03 08/\r\n"), 255);
-  EXPECT_TRUE(session->barcodeAfterFirstByte);
-  EXPECT_TRUE(session->barcodeEnabled);
-  EXPECT_EQ(session->syncCount, 123);
-  EXPECT_EQ(session->barcodeParams, (std::array<int, 5>{1, 20, 10, 3, 8}));  // as written
+  EXPECT_TRUE(session->Barcode().afterFirstByte);
+  EXPECT_TRUE(session->Barcode().enabled);
+  EXPECT_EQ(session->SyncCount(), 123);
+  EXPECT_EQ(session->Barcode().line, (std::array<int, 5>{1, 20, 10, 3, 8}));  // as written
 
   // Equal numbers are rewritten too; any later command but T and L switches
   // barcode reading off, and a new download clears the "T" setting.
@@ -91,8 +91,8 @@ TEST_F(FormatTest, TextFormSendsCommandsAndRecordsTheBarcodeSettings) {
   Accept("G 2/");
   End();
   EXPECT_EQ(SendFormatText(*session, "f 1 10 10 3 8/ G 2/"), 255);
-  EXPECT_FALSE(session->barcodeEnabled);
-  EXPECT_FALSE(session->barcodeAfterFirstByte);
+  EXPECT_FALSE(session->Barcode().enabled);
+  EXPECT_FALSE(session->Barcode().afterFirstByte);
   EXPECT_TRUE(notifier.messages.empty());
 }
 
@@ -125,7 +125,7 @@ TEST_F(FormatTest, RefusedCommandEndsTheDownloadWithAMessageAndNoCode) {
   End();  // the file form still closes the download
   EXPECT_EQ(SendFormatFile(*session, path), 255);
   EXPECT_EQ(notifier.messages.back(), "格式命令: \"G 1/\" 定义错误或装载失败!");
-  EXPECT_EQ(session->error.Code(), "00");
+  EXPECT_EQ(session->Error().Code(), "00");
 
   // The text form gives up without "EN/"; so does a command too long for the
   // reader's buffer, which is never sent.

@@ -16,7 +16,7 @@ TEST_F(SessionTest, HandshakeSucceedsAndPausesBeforeAnythingElse) {
   reader.Expect("Q/");
   reader.Expect("ONLINE/").Reply(5, "ONLINE/").Reply(8, "EN");
   EXPECT_EQ(session->Open("mem"), 255);
-  EXPECT_TRUE(session->isOpen);
+  EXPECT_TRUE(session->IsOpen());
   EXPECT_EQ(link->Writes(), (std::vector<std::string>{"Q/", "ONLINE/"}));
   // "EN" arrives 8 ms in; nothing may be sent for 2500 ms after it.
   EXPECT_EQ(clock.NowUs(), 8'000 + 2'500'000);
@@ -43,13 +43,13 @@ TEST_F(SessionTest, HandshakeEchoWithStatusFailsAtOnceAndClosesThePort) {
   reader.Expect("Q/");
   reader.Expect("ONLINE/").Answer("03");
   EXPECT_EQ(session->Open("mem"), 0);
-  EXPECT_FALSE(session->isOpen);
+  EXPECT_FALSE(session->IsOpen());
   EXPECT_FALSE(link->IsOpen());
   EXPECT_EQ(link->Writes().size(), 2u);  // no second attempt
   EXPECT_LT(clock.NowUs(), 1'000);
   // The error record is not touched by a hand-shake.
-  EXPECT_EQ(session->error.Code(), "00");
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_EQ(session->Error().Code(), "00");
+  EXPECT_FALSE(session->Error().Pending());
 }
 
 TEST_F(SessionTest, APortWithoutItsLineThreadSaysSoWhenItCloses) {

@@ -37,7 +37,7 @@ TEST_F(LineFaultTest, RestOfAConfusedReplyIsLetPassBeforeThePurge) {
   auto& step = reader.Expect("r A 0000 0100/").Reply(0, "Xr A 0000 0100/EN0990");
   Stream(step, 1, 990);
   EXPECT_EQ(session->SendCommand("r A 0000 0100/"), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   ExpectLineLetPass();
   ExpectCleanExchange();
 }
@@ -48,7 +48,7 @@ TEST_F(LineFaultTest, LateFinalStatusOfACommandWithAGarbledEchoIsNotTheNextEcho)
   // still feeds, and says so after the card's travel, 300 ms on.
   reader.Expect("R/").Reply(0, "ENR/EN").Reply(300, "EN");
   EXPECT_EQ(session->SendCommand("R/"), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_FALSE(session->FeedConfirmed());
   ExpectLineLetPass();
   ExpectCleanExchange();
@@ -71,7 +71,7 @@ TEST_F(LineFaultTest, CommandIsNotSentIntoALineThatDoesNotFallQuiet) {
   clock.SleepMs(20);
   // "R/" would feed a card whose data could not be told from the stream.
   EXPECT_EQ(session->SendCommand("R/"), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_EQ(WritesSinceOpen(), std::vector<std::string>{"MO 1/"});
   // Once the stream has ended the line is quiet again and commands go out.
   clock.SleepMs(6000);
@@ -104,7 +104,7 @@ TEST_F(LineFaultTest, RefusedBlockIsLetPassToItsLateEnd) {
   ASSERT_EQ(session->SendCommand("r A 0000 0100/"), 255);
   char buffer[64] = "untouched";
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_STREQ(buffer, "untouched");
   ExpectLineLetPass();
   ExpectCleanExchange();

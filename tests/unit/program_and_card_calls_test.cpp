@@ -55,6 +55,31 @@ class ProgramReader final : public sim::Peer {
   bool started_ = false;
 };
 
+// Puts a peer that is no reader on line: "Q/" goes unanswered, "ONLINE/" is
+// echoed with "EN", and what comes after the hand-shake goes to the peer.
+class OnLine final : public sim::Peer {
+ public:
+  explicit OnLine(sim::Peer& peer) : peer_(peer) {}
+  void OnReceive(std::span<const std::uint8_t> bytes, std::int64_t now,
+                 sim::PeerOutput& out) override {
+    while (!online_ && !bytes.empty()) {
+      heard_ += static_cast<char>(bytes.front());
+      bytes = bytes.subspan(1);
+      if (heard_.ends_with("ONLINE/")) {
+        out.Send(now, "ONLINE/EN");
+        online_ = true;
+      }
+    }
+    if (!bytes.empty()) peer_.OnReceive(bytes, now, out);
+  }
+  void OnWake(std::int64_t now, sim::PeerOutput& out) override { peer_.OnWake(now, out); }
+
+ private:
+  sim::Peer& peer_;
+  std::string heard_;
+  bool online_ = false;
+};
+
 class CallsTest : public ::testing::Test {
  protected:
   // The session is the process's one session; the peers it talked to live
@@ -63,11 +88,11 @@ class CallsTest : public ::testing::Test {
   P& Use(Args&&... args) {
     peers.push_back(std::make_unique<P>(std::forward<Args>(args)...));
     sim::Peer& peer = *peers.back();
-    auto owned = std::make_unique<sim::MemoryLink>(clock, peer);
+    peers.push_back(std::make_unique<OnLine>(peer));
+    auto owned = std::make_unique<sim::MemoryLink>(clock, *peers.back());
     link = owned.get();
     App().ReplaceSession(std::make_unique<OmrInfo>(std::move(owned), clock, notifier, Families()));
-    App().Session()->isOpen = true;  // on line without a hand-shake: the peer is not a reader
-    link->Open("mem", kReaderLine);
+    EXPECT_EQ(App().Session()->Open("mem"), 255);
     return static_cast<P&>(peer);
   }
   void TearDown() override { App().ReplaceSession(App().MakeDefaultSession()); }
@@ -97,13 +122,13 @@ TEST_F(CallsTest, ProgramIsSentByteByByteEachEchoed) {
   ASSERT_EQ(chdir(path.substr(0, slash).c_str()), 0);
   EXPECT_EQ(OmrS(("W " + path.substr(slash + 1) + "/").c_str()), 255);
   EXPECT_EQ(reader.received_, program);
-  EXPECT_EQ(link->Writes()[4], "//");  // a "/" byte is "//"
+  EXPECT_EQ(link->Writes()[6], "//");  // a "/" byte is "//" (after the hand-shake's two)
   // At most once per 1 %, always at the end.
   const auto& progress = notifier.progress;
   ASSERT_FALSE(progress.empty());
   EXPECT_LE(progress.size(), 101u);
   EXPECT_EQ(progress.back(), std::make_pair(309u, 309u));
-  EXPECT_EQ(App().Session()->error.Code(), "00");  // a download leaves no code
+  EXPECT_EQ(App().Session()->Error().Code(), "00");  // a download leaves no code
 }
 
 TEST_F(CallsTest, ProgramDownloadFailsAtEachBrokenStepAndAwaitsTheConfirmation) {
@@ -269,11 +294,11 @@ TEST_F(CallsTest, AdjustmentsSendTheirCommandsAndTakeTheirStatusByKind) {
   // next OmrG; the motor and timing ones take it off themselves.
   reader.Expect("J 02 01/").Answer("06");
   EXPECT_EQ(AdjustGrayInfo(1, 2), 0);
-  EXPECT_TRUE(App().Session()->error.Pending());
+  EXPECT_TRUE(App().Session()->Error().Pending());
   reader.Expect("m 3 S/").Answer("06");
   EXPECT_EQ(AdjustForeTime(-3), 0);
-  EXPECT_FALSE(App().Session()->error.Pending());
-  EXPECT_EQ(App().Session()->error.Code(), "06");
+  EXPECT_FALSE(App().Session()->Error().Pending());
+  EXPECT_EQ(App().Session()->Error().Code(), "06");
   EXPECT_TRUE(reader.Mismatches().empty());
 }
 

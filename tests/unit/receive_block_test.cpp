@@ -74,7 +74,8 @@ TEST_F(ReceiveTest, ReadCommandsDecideHowManyBytesAreTaken) {
     EXPECT_EQ(session->ReceiveBlock(buffer), c.result);
     EXPECT_STREQ(buffer, c.text);
     EXPECT_EQ(AskedByRead(1), c.asked);  // the data read; the end mark read is last
-    EXPECT_FALSE(session->readExtraByte || session->readLimitActive || session->fixedBlockReply);
+    const OmrInfo::BlockRules& next = session->NextBlock();  // all used up
+    EXPECT_FALSE(next.extraByte || next.limited || next.fixedReply);
   }
 }
 
@@ -89,7 +90,7 @@ TEST_F(ReceiveTest, PendingCodeIsDeliveredOnceThenTheLineIsRead) {
   // The second receive reads the line (nothing comes: code "14").
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
   EXPECT_GT(link->Events().size(), before);
-  EXPECT_EQ(session->error.Code(), "14");
+  EXPECT_EQ(session->Error().Code(), "14");
 }
 
 TEST_F(ReceiveTest, BrokenEndMarkFailsAndPurges) {
@@ -99,7 +100,7 @@ TEST_F(ReceiveTest, BrokenEndMarkFailsAndPurges) {
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
   EXPECT_STREQ(buffer, "untouched");
   EXPECT_EQ(link->Events().back().kind, Kind::Purge);
-  EXPECT_FALSE(session->error.Pending());
+  EXPECT_FALSE(session->Error().Pending());
 }
 
 TEST_F(ReceiveTest, MissingBlockLeavesBarcodeErrorAfterTwoTimeouts) {
@@ -108,8 +109,8 @@ TEST_F(ReceiveTest, MissingBlockLeavesBarcodeErrorAfterTwoTimeouts) {
   ASSERT_EQ(session->SendCommand("r A 0000 0010/"), 255);
   clock0 = clock.NowUs();
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_EQ(session->error.Code(), "14");
-  EXPECT_TRUE(session->error.Pending());
+  EXPECT_EQ(session->Error().Code(), "14");
+  EXPECT_TRUE(session->Error().Pending());
   // Length field, data twice, end mark: four time-outs of 1000 ms.
   EXPECT_DOUBLE_EQ(ElapsedMs(), 4000);
   EXPECT_EQ(session->ReceiveBlock(buffer), 255);
@@ -120,7 +121,7 @@ TEST_F(ReceiveTest, DamagedLengthFieldIsRefusedAndTheRestDiscarded) {
   OpenSession();
   ReadCommand("r A 0000 0100/", "12x4" + std::string(300, 'D') + "EN");
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
   EXPECT_EQ(link->PendingBytes(), 0u);
   // The next exchange is not confused by the leftovers.
   reader.Expect("-/").Answer("EN");
@@ -128,14 +129,14 @@ TEST_F(ReceiveTest, DamagedLengthFieldIsRefusedAndTheRestDiscarded) {
 
   ReadCommand("r A 0000 0100/", "12");  // two bytes and silence
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_EQ(session->error.Code(), "10");
+  EXPECT_EQ(session->Error().Code(), "10");
 }
 
 TEST_F(ReceiveTest, BlockLargerThanTheReceiveBufferIsRefused) {
   OpenSession();
   ReadCommand("r A 0000 9999/", "2049" + std::string(2050, 'D') + "EN");
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_EQ(session->error.Code(), "02");
+  EXPECT_EQ(session->Error().Code(), "02");
   EXPECT_EQ(link->PendingBytes(), 0u);
 }
 
@@ -155,7 +156,7 @@ TEST_F(ReceiveTest, ShortBlockDoesNotShowTheEndOfAnEarlierOne) {
   // Announces 8, sends 2, then goes quiet: the gap ends the read.
   ReadCommand("r A 0000 0010/", "0008XY");
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
-  EXPECT_STREQ(session->receiveBuffer.get(), "XY");
+  EXPECT_STREQ(session->ReceiveBuffer(), "XY");
 }
 
 TEST_F(ReceiveTest, HangUpInTheMiddleOfABlockLosesThePortForTheNextCall) {
@@ -164,10 +165,10 @@ TEST_F(ReceiveTest, HangUpInTheMiddleOfABlockLosesThePortForTheNextCall) {
   ASSERT_EQ(session->SendCommand("r A 0000 0100/"), 255);
   EXPECT_EQ(session->ReceiveBlock(buffer), 0);
   EXPECT_EQ(session->ReceiveBlock(buffer), -1);
-  EXPECT_FALSE(session->isOpen);
+  EXPECT_FALSE(session->IsOpen());
   // The application re-opens: the hand-shake runs again on a fresh device.
   OpenSession();
-  EXPECT_TRUE(session->isOpen);
+  EXPECT_TRUE(session->IsOpen());
 }
 
 }  // namespace
