@@ -258,11 +258,13 @@ class Reader:
         option = _int("option", option)
         limit = _int("limit", limit)
         buffer = ctypes.create_string_buffer(_lib.MW_BLOCK_SIZE)
-        handle = self._live()
-        n = self._c.mw_read_card(handle, option, limit, buffer, _lib.MW_BLOCK_SIZE)
+        # The layout is the last format's: asked first, so that a card read
+        # is handed back even when another thread closes the reader meanwhile.
+        offset, length = self.barcode_layout()
+        n = self._c.mw_read_card(self._live(), option, limit, buffer, _lib.MW_BLOCK_SIZE)
         self._raise_pending()
         if n > 0:
-            return self._card(buffer.value.decode("latin-1"))
+            return _card(buffer.value.decode("latin-1"), offset, length)
         if n == 0 and self._code() == _NO_CARD:
             return None
         self._fail(n)
@@ -547,10 +549,10 @@ class Reader:
         get(self._live(), selector, array, n)
         return list(array)
 
-    def _card(self, text: str) -> Card:
-        offset, length = self.barcode_layout()
-        if length <= 0:
-            return Card(text, text, "")
-        if offset == 0:
-            return Card(text, text[length:], text[:length])
-        return Card(text, text[:offset] + text[offset + length:], text[offset:offset + length])
+
+def _card(text: str, offset: int, length: int) -> Card:
+    """The card's text split into data and barcode: ``length`` characters
+    from ``offset`` (0 in front, 1 after the first data byte)."""
+    if length <= 0:
+        return Card(text, text, "")
+    return Card(text, text[:offset] + text[offset + length:], text[offset:offset + length])
