@@ -153,7 +153,7 @@ def _close_all() -> None:
 class Reader:
     """One optical mark reader on a serial device.
 
-    Opening hand-shakes with the reader (about 3 s); use it as a context
+    Opening hand-shakes with the reader (2.5 s); use it as a context
     manager, or call close(). Calls on one reader are serialised by the
     library; different readers may be used from different threads.
 
