@@ -8,8 +8,11 @@
 set -euo pipefail
 
 # clang-14 and its runtimes build the fuzz targets (libFuzzer, the sanitizers).
+# python3-venv, -pip, -setuptools and -wheel: the Python package's test
+# installs it into a virtual environment, the build backend from the system.
 packages="cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev clang-14 libclang-rt-14-dev"
+          libcli11-dev nlohmann-json3-dev libfmt-dev clang-14 libclang-rt-14-dev
+          python3 python3-venv python3-pip python3-setuptools python3-wheel"
 optional_groups=(
   "libzbar-dev"
   "libzxing-dev"
