@@ -29,8 +29,8 @@ struct Card {
   std::vector<double> edges, at, samples;
 };
 
-Card Pull(int symbology, const std::string& text, double spm, double blur, double ramp,
-          double fade, std::uint64_t seed) {
+Card Pull(int symbology, const std::string& text, double spm, double blur, double ramp, double fade,
+          std::uint64_t seed) {
   sim::EncodeOptions encode;
   encode.wideRatio = 2.5;
   const auto widths = std::get<std::vector<double>>(
@@ -51,7 +51,8 @@ Card Pull(int symbology, const std::string& text, double spm, double blur, doubl
       dark += 0.5 * (std::erf((card.at[k] - card.edges[e]) / (blur * M_SQRT2)) -
                      std::erf((card.at[k] - card.edges[e + 1]) / (blur * M_SQRT2)));
     const double light = 1 - fade * static_cast<double>(k) / static_cast<double>(card.at.size());
-    card.samples.push_back(std::clamp(std::round(light * (210 - 170 * dark) + noise(rng)), 0.0, 255.0));
+    card.samples.push_back(
+        std::clamp(std::round(light * (210 - 170 * dark) + noise(rng)), 0.0, 255.0));
   }
   return card;
 }
@@ -59,8 +60,8 @@ Card Pull(int symbology, const std::string& text, double spm, double blur, doubl
 // The sample (fractional) where the card stood at module u.
 double SampleAt(const Card& card, double u) {
   const auto it = std::lower_bound(card.at.begin(), card.at.end(), u);
-  const auto k = static_cast<std::size_t>(std::clamp<long>(it - card.at.begin(), 1,
-                                                           static_cast<long>(card.at.size() - 1)));
+  const auto k = static_cast<std::size_t>(
+      std::clamp<long>(it - card.at.begin(), 1, static_cast<long>(card.at.size() - 1)));
   return static_cast<double>(k - 1) + (u - card.at[k - 1]) / (card.at[k] - card.at[k - 1]);
 }
 
@@ -121,7 +122,8 @@ double Misfit(const std::vector<std::pair<double, double>>& rendered,
               const std::vector<double>& samples) {
   double sum = 0;
   for (const auto& [at, level] : rendered) {
-    const auto i = static_cast<std::size_t>(std::clamp(at, 0.0, static_cast<double>(samples.size() - 2)));
+    const auto i =
+        static_cast<std::size_t>(std::clamp(at, 0.0, static_cast<double>(samples.size() - 2)));
     const double t = at - static_cast<double>(i);
     const double d = samples[i] + t * (samples[i + 1] - samples[i]) - level;
     sum += d * d;
@@ -170,7 +172,8 @@ TEST(TextSpans, ACardFollowedIsShownWhereItsSamplesLie) {
     int symbology;
     std::string text;
     int count;
-  } cases[] = {{kCode39, "AB12CD34", 8}, {kInterleaved2of5, "20261205", 8}, {kCode128, "31415926", 4}};
+  } cases[] = {
+      {kCode39, "AB12CD34", 8}, {kInterleaved2of5, "20261205", 8}, {kCode128, "31415926", 4}};
   for (const auto& c : cases) {
     const Card card = Pull(c.symbology, c.text, 3.0, 0.35, 0.12, 0.3, 11);
     const auto verdict = synthesis::DecodeBySynthesis(card.samples, c.symbology, c.count);

@@ -70,8 +70,8 @@ TEST(XmlEscaped, LeavesNoMarkupInText) {
 }
 
 TEST(WriteFileWhole, ReplacesTheFileOrLeavesNothing) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("markwire-plot-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("markwire-plot-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "p.svg").string();
   std::string error;

@@ -62,7 +62,8 @@ void Print(const Outcome& out, const TestOptions& options, const AreaGrid* area)
       }
       nlohmann::json rows = nlohmann::json::array();
       for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i % static_cast<std::size_t>(area->columns) == 0) rows.push_back(nlohmann::json::array());
+        if (i % static_cast<std::size_t>(area->columns) == 0)
+          rows.push_back(nlohmann::json::array());
         rows.back().push_back(values[i]);
       }
       j[std::string(1, side)] = rows;
@@ -126,16 +127,16 @@ int Run(const std::string& kind, const TestOptions& options) {
   }
   out.command = command;
   out.code = CurrentCode();
-  const auto area = kind == "area" ? std::optional(AreaGrid::FromCorners(n[1], n[2], n[3], n[4]))
-                                   : std::nullopt;
+  const auto area =
+      kind == "area" ? std::optional(AreaGrid::FromCorners(n[1], n[2], n[3], n[4])) : std::nullopt;
   Print(out, options, area ? &*area : nullptr);
   // The read-outs return 255 through OmrS even when the reader refused: the
   // code says whether it did. A refused read has no picture.
   const int status = out.result > 0 && out.code == "00" ? 0 : kExitRefused;
   if (!options.plot.empty() && area && status == 0) {
     std::string error;
-    if (!WriteFileWhole(options.plot,
-                        AreaPicture(out.command + "  gray levels", *area, out.sides), error)) {
+    if (!WriteFileWhole(options.plot, AreaPicture(out.command + "  gray levels", *area, out.sides),
+                        error)) {
       Complain(error);
       return kExitRefused;
     }
@@ -151,11 +152,14 @@ void AddTestCommand(CLI::App& app, Globals& globals) {
   AddDeviceOption(*test, options->device);
   test->add_flag("--csv", options->csv,
                  "Values as CSV: side,line,column,value of an area, side,index,value else");
-  test->add_flag("--json", options->json, "One JSON object");
+  test->add_flag(
+      "--json", options->json,
+      "One JSON object; an area's values as rows, one a line, with its line and column numbers");
   test->require_subcommand(1);
   const Kind kinds[] = {
       {"point", "Set the test point (I 0)", {"line", "column"}},
-      {"area", "Gray levels of an area (I 1: side A, I 2: sides A and B)",
+      {"area",
+       "Gray levels of an area (I 1: side A, I 2: sides A and B)",
        {"kind", "first-line", "first-column", "last-line", "last-column"}},
       {"values", "The value block (I 4), halves A and B", {}},
       {"curve", "A sensor's curve (I 6)", {"number"}},
@@ -171,8 +175,9 @@ void AddTestCommand(CLI::App& app, Globals& globals) {
           ->expected(static_cast<int>(kind.numbers.size()));
     }
     if (std::string(kind.name) == "area")
-      sub->add_option("--plot", options->plot, "Draw the gray levels as an SVG image: both sides, by line and column, "
-                    "with a gray scale; not written when the read fails");
+      sub->add_option("--plot", options->plot,
+                      "Draw the gray levels as an SVG image: both sides, by line and column, "
+                      "with a gray scale; not written when the read fails");
     sub->callback([options, &globals, name = std::string(kind.name)] {
       InstallTrace(globals);
       if (!OpenReader(options->device)) {

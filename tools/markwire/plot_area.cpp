@@ -59,7 +59,8 @@ std::string AreaPicture(const std::string& title, const AreaGrid& grid,
     svg << "<text x='" << x0 << "' y='34' font-size='13' font-weight='bold'>side " << side
         << "</text>\n";
     // Axis names: columns across the top, lines down the left.
-    svg << "<text x='" << x0 + gridWidth << "' y='34' text-anchor='end' fill='#555'>column</text>\n";
+    svg << "<text x='" << x0 + gridWidth
+        << "' y='34' text-anchor='end' fill='#555'>column</text>\n";
     svg << "<text transform='translate(" << x0 - kLineLabels + 10 << ',' << kTop + gridHeight / 2
         << ") rotate(-90)' text-anchor='middle' fill='#555'>line</text>\n";
     for (long c : columnTicks) {

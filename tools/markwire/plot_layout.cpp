@@ -58,11 +58,21 @@ std::string XmlEscaped(std::string_view text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         // Control characters have no place in XML 1.0 text.
         out += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' ? '?' : c;
@@ -86,8 +96,10 @@ bool WriteFileWhole(const std::string& path, std::string_view content, std::stri
   for (std::size_t done = 0; failure == 0 && done < content.size();) {
     const ssize_t n = write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) failure = n < 0 ? errno : EIO;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      failure = n < 0 ? errno : EIO;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (close(fd) != 0 && failure == 0) failure = errno;
   if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) == 0) return true;

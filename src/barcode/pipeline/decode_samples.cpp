@@ -93,7 +93,8 @@ std::vector<TextSpan> SpansOfText(const SymbolTables& tables, const PatternList&
       spans.back().length += static_cast<std::size_t>(last - first);
       continue;
     }
-    spans.push_back({static_cast<std::size_t>(first), static_cast<std::size_t>(last - first), a, b});
+    spans.push_back(
+        {static_cast<std::size_t>(first), static_cast<std::size_t>(last - first), a, b});
   }
   return spans;
 }

@@ -67,9 +67,12 @@ class IgnoredReadEvents final : public ReadEvents {
 };
 
 // Where characters of a read's text lie in the samples handed to the read
-// (reading order): from the first to the last bar edge the decoder placed
-// them by, as fractional sample indices. A digit pair of Interleaved 2 of
-// 5 or Code 128 is one span of two characters.
+// (reading order), as fractional sample indices: the classic decoders know
+// the centres of the elements, and a span reaches halfway to the element
+// before the character's first and after its last; the second decoder
+// knows the bars, and a span goes from the first bar's start to the last
+// bar's end. A digit pair of Interleaved 2 of 5 or Code 128 is one span of
+// two characters.
 struct TextSpan {
   std::size_t offset = 0;  // the first character's index in the text
   std::size_t length = 0;  // characters

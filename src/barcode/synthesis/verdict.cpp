@@ -99,8 +99,10 @@ Verdict Synthesis::Judge(bool confirming) const {
   for (int slot = 0; slot < slots; ++slot) {
     const auto& bars = layout_.GlyphAt(slot, data).bars;
     const auto si = static_cast<std::size_t>(slot);
-    const double a = bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.front().first * scale[si]));
-    const double b = bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.back().second * scale[si]));
+    const double a =
+        bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.front().first * scale[si]));
+    const double b =
+        bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.back().second * scale[si]));
     verdict.slotSpans.emplace_back(std::min(a, b), std::max(a, b));
   }
   const double variance =
