@@ -12,6 +12,8 @@
 #include "barcode/pipeline/decode_samples.h"
 #include "barcode_encoder.h"
 #include "cli.h"
+#include "plot_barcode.h"
+#include "plot_layout.h"
 #include "waveform_model.h"
 
 namespace markwire::cli {
@@ -65,36 +67,6 @@ bool ReadSamples(const std::string& file, bool raw, std::vector<std::uint8_t>& o
     out.push_back(static_cast<std::uint8_t>(v));
   }
   return true;
-}
-
-// The waveform, its turning points, the element positions the decoder saw,
-// and the patterns it made of them.
-bool WritePlot(const std::string& path, const barcode::DecodeResult& r) {
-  std::ofstream svg(path);
-  const double width = std::max<double>(800.0, static_cast<double>(r.waveform.size()) / 4.0);
-  const double height = 300, top = 20, plot = 230;
-  const double xScale = r.waveform.size() > 1 ? width / static_cast<double>(r.waveform.size() - 1) : 1;
-  const auto y = [&](double v) { return top + plot * (1.0 - v / 255.0); };
-  svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='" << height
-      << "' font-family='sans-serif' font-size='10'>\n<rect width='100%' height='100%' "
-         "fill='white'/>\n";
-  for (double p : r.positions)
-    svg << "<line x1='" << p * xScale << "' x2='" << p * xScale << "' y1='" << top << "' y2='"
-        << top + plot << "' stroke='#d33' stroke-width='0.6'/>\n";
-  svg << "<polyline fill='none' stroke='black' stroke-width='0.8' points='";
-  for (std::size_t i = 0; i < r.waveform.size(); ++i) svg << i * xScale << ',' << y(r.waveform[i]) << ' ';
-  svg << "'/>\n";
-  for (double p : r.turningPoints)
-    svg << "<circle cx='" << p * xScale << "' cy='" << y(barcode::ValueAt(r.waveform, p))
-        << "' r='1.5' fill='#36c'/>\n";
-  for (std::size_t i = 0; i < r.patterns.size() && !r.positions.empty(); ++i) {
-    const std::size_t at = i * r.positions.size() / r.patterns.size();
-    svg << "<text x='" << r.positions[at] * xScale << "' y='" << top + plot + 18 << "'>"
-        << r.patterns[i] << "</text>\n";
-  }
-  svg << "<text x='4' y='12'>text \"" << r.text << "\"  (" << r.positions.size()
-      << " element positions, " << r.patterns.size() << " patterns)</text>\n</svg>\n";
-  return static_cast<bool>(svg);
 }
 
 }  // namespace
@@ -164,8 +136,9 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
   d->add_flag("--reversed", decode->reversed,
               "The samples arrived last first (a barcode line whose second number is not the greater)");
   d->add_flag("--trace", decode->trace, "The decoder's trace line and error codes on standard error");
-  d->add_option("--plot", decode->plot, "Draw the waveform, its turning points, the element "
-                                        "positions and the patterns as SVG");
+  d->add_option("--plot", decode->plot,
+                "Draw the samples and the decoded characters over them as SVG, with the second "
+                "decoder's symbol or the classic element positions");
   d->add_option("--mode", decode->mode,
                 "0 the classic decoder alone; 1 its text only when the samples clearly support it; "
                 "2 as 1, and a second decoder when the classic one fails or is refused")
@@ -187,8 +160,8 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
     barcode::SymbolTables tables;
     PrintedEvents events(decode->trace || globals.trace);
     const auto mode = static_cast<barcode::BarcodeMode>(decode->mode);
-    const auto result = barcode::DecodeSamples(barcode::SamplesInReadingOrder(bytes, line), line,
-                                               tables, events, mode);
+    const auto samples = barcode::SamplesInReadingOrder(bytes, line);
+    const auto result = barcode::DecodeSamples(samples, line, tables, events, mode);
     std::printf("%s\n", result.text.c_str());
     if (decode->explain) {
       const char* by = !result.decoded          ? "not decoded"
@@ -197,10 +170,21 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
       std::fprintf(stderr, "%s%s%s\n", by, result.explanation.empty() ? "" : ": ",
                    result.explanation.c_str());
     }
-    if (!decode->plot.empty() && !WritePlot(decode->plot, result)) {
-      Complain(decode->plot + ": cannot write the plot");
-      globals.exitStatus = kExitRefused;
-      return;
+    // A waveform of fewer than two samples is no curve: nothing is drawn,
+    // and the read's outcome stands.
+    if (!decode->plot.empty() && samples.size() < 2)
+      Complain(decode->plot + ": no waveform to draw, not written");
+    if (!decode->plot.empty() && samples.size() >= 2) {
+      const std::string title =
+          decode->symbology + ", length " + std::to_string(decode->length) + ": " +
+          (result.decoded ? "\"" + result.text + "\" decoded by the " +
+                                (result.bySecondDecoder ? "second" : "classic") + " decoder"
+                          : std::string("not decoded"));
+      if (!WriteFileWhole(decode->plot, BarcodePicture(title, samples, result), error)) {
+        Complain(error);
+        globals.exitStatus = kExitRefused;
+        return;
+      }
     }
     globals.exitStatus = result.decoded ? 0 : kExitNotDecoded;
   });

@@ -1,11 +1,12 @@
 // markwire test: the reader's test commands and their values.
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <optional>
 #include <vector>
 
 #include "cli.h"
 #include "markwire.h"
+#include "plot_area.h"
 
 namespace markwire::cli {
 namespace {
@@ -40,17 +41,48 @@ std::vector<int> Copy(int (*readout)(int, int*), char side) {
   return values;
 }
 
-void Print(const Outcome& out, const TestOptions& options) {
+// An area's values go out by line and column (the reader's numbers), the
+// other read-outs' by their index.
+void Print(const Outcome& out, const TestOptions& options, const AreaGrid* area) {
   if (options.json) {
     nlohmann::json j{{"command", out.command}, {"result", out.result}, {"error", out.code}};
-    for (const auto& [side, values] : out.sides) j[std::string(1, side)] = values;
+    if (area) {
+      j["first_line"] = area->firstLine;
+      j["first_column"] = area->firstColumn;
+      nlohmann::json lines = nlohmann::json::array(), columns = nlohmann::json::array();
+      for (long l = 0; l < area->lines; ++l) lines.push_back(area->LineOf(l));
+      for (long c = 0; c < area->columns; ++c) columns.push_back(area->ColumnOf(c));
+      j["lines"] = lines;
+      j["columns"] = columns;
+    }
+    for (const auto& [side, values] : out.sides) {
+      if (!area) {
+        j[std::string(1, side)] = values;
+        continue;
+      }
+      nlohmann::json rows = nlohmann::json::array();
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i % static_cast<std::size_t>(area->columns) == 0)
+          rows.push_back(nlohmann::json::array());
+        rows.back().push_back(values[i]);
+      }
+      j[std::string(1, side)] = rows;
+    }
     PrintJson(j);
     return;
   }
   if (options.csv) {
-    std::printf("side,index,value\n");
+    std::printf(area ? "side,line,column,value\n" : "side,index,value\n");
     for (const auto& [side, values] : out.sides)
-      for (std::size_t i = 0; i < values.size(); ++i) std::printf("%c,%zu,%d\n", side, i, values[i]);
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!area) {
+          std::printf("%c,%zu,%d\n", side, i, values[i]);
+          continue;
+        }
+        const auto at = static_cast<long>(i);
+        std::printf("%c,%ld,%ld,%d\n", side, area->LineOf(at / area->columns),
+                    area->ColumnOf(at % area->columns), values[i]);
+      }
     return;
   }
   std::printf("%s  result %d  error %s\n", out.command.c_str(), out.result, out.code.c_str());
@@ -59,31 +91,6 @@ void Print(const Outcome& out, const TestOptions& options) {
     for (int v : values) std::printf(" %d", v);
     std::printf("\n");
   }
-}
-
-// The gray levels of an area read as an image: one square per point, side A
-// and side B next to each other.
-bool WritePlot(const std::string& path, const Outcome& out, int lines, int columns) {
-  constexpr int kCell = 12, kGap = 24;
-  std::ofstream svg(path);
-  const int sideWidth = columns * kCell;
-  const int width = static_cast<int>(out.sides.size()) * (sideWidth + kGap);
-  svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='"
-      << lines * kCell + 20 << "'>\n";
-  int x0 = 0;
-  for (const auto& [side, values] : out.sides) {
-    svg << "<text x='" << x0 << "' y='14' font-family='sans-serif' font-size='12'>side " << side
-        << "</text>\n";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const int v = values[i];
-      svg << "<rect x='" << x0 + static_cast<int>(i % columns) * kCell << "' y='"
-          << 20 + static_cast<int>(i / columns) * kCell << "' width='" << kCell << "' height='"
-          << kCell << "' fill='rgb(" << v << "," << v << "," << v << ")'/>\n";
-    }
-    x0 += sideWidth + kGap;
-  }
-  svg << "</svg>\n";
-  return static_cast<bool>(svg);
 }
 
 // One test subcommand: its command, how many numbers it takes, what it reads.
@@ -120,17 +127,21 @@ int Run(const std::string& kind, const TestOptions& options) {
   }
   out.command = command;
   out.code = CurrentCode();
-  Print(out, options);
-  if (!options.plot.empty()) {
-    const int lines = std::abs(n[3] - n[1]) + 1, columns = std::abs(n[4] - n[2]) + 1;
-    if (!WritePlot(options.plot, out, lines, columns)) {
-      Complain(options.plot + ": cannot write the plot");
+  const auto area =
+      kind == "area" ? std::optional(AreaGrid::FromCorners(n[1], n[2], n[3], n[4])) : std::nullopt;
+  Print(out, options, area ? &*area : nullptr);
+  // The read-outs return 255 through OmrS even when the reader refused: the
+  // code says whether it did. A refused read has no picture.
+  const int status = out.result > 0 && out.code == "00" ? 0 : kExitRefused;
+  if (!options.plot.empty() && area && status == 0) {
+    std::string error;
+    if (!WriteFileWhole(options.plot, AreaPicture(out.command + "  gray levels", *area, out.sides),
+                        error)) {
+      Complain(error);
       return kExitRefused;
     }
   }
-  // The read-outs return 255 through OmrS even when the reader refused: the
-  // code says whether it did.
-  return out.result > 0 && out.code == "00" ? 0 : kExitRefused;
+  return status;
 }
 
 }  // namespace
@@ -139,12 +150,16 @@ void AddTestCommand(CLI::App& app, Globals& globals) {
   auto options = std::make_shared<TestOptions>();
   CLI::App* test = app.add_subcommand("test", "Run a reader test command and print its values");
   AddDeviceOption(*test, options->device);
-  test->add_flag("--csv", options->csv, "Values as CSV: side,index,value");
-  test->add_flag("--json", options->json, "One JSON object");
+  test->add_flag("--csv", options->csv,
+                 "Values as CSV: side,line,column,value of an area, side,index,value else");
+  test->add_flag(
+      "--json", options->json,
+      "One JSON object; an area's values as rows, one a line, with its line and column numbers");
   test->require_subcommand(1);
   const Kind kinds[] = {
       {"point", "Set the test point (I 0)", {"line", "column"}},
-      {"area", "Gray levels of an area (I 1: side A, I 2: sides A and B)",
+      {"area",
+       "Gray levels of an area (I 1: side A, I 2: sides A and B)",
        {"kind", "first-line", "first-column", "last-line", "last-column"}},
       {"values", "The value block (I 4), halves A and B", {}},
       {"curve", "A sensor's curve (I 6)", {"number"}},
@@ -160,7 +175,9 @@ void AddTestCommand(CLI::App& app, Globals& globals) {
           ->expected(static_cast<int>(kind.numbers.size()));
     }
     if (std::string(kind.name) == "area")
-      sub->add_option("--plot", options->plot, "Draw the gray levels as an SVG image");
+      sub->add_option("--plot", options->plot,
+                      "Draw the gray levels as an SVG image: both sides, by line and column, "
+                      "with a gray scale; not written when the read fails");
     sub->callback([options, &globals, name = std::string(kind.name)] {
       InstallTrace(globals);
       if (!OpenReader(options->device)) {

@@ -25,16 +25,17 @@ void SmoothSamples(std::vector<double>& samples) {
   }
 }
 
-void TrimFlatEnds(std::vector<double>& samples) {
-  if (samples.empty()) return;
+std::size_t TrimFlatEnds(std::vector<double>& samples) {
+  if (samples.empty()) return 0;
   const double head = samples.front();
   std::size_t k = 1;
   while (k < samples.size() && !Differs(head, samples[k])) ++k;
   if (k == samples.size()) {
     // No edge anywhere: there is no symbol, and one sample leaves the curve
     // fitting nothing to work on, so the read fails there.
+    const std::size_t dropped = samples.size() - 1;
     samples.erase(samples.begin(), samples.end() - 1);
-    return;
+    return dropped;
   }
   // The last flat sample stays so that the curve starts on the quiet level
   // and the first edge is a full swing.
@@ -49,6 +50,7 @@ void TrimFlatEnds(std::vector<double>& samples) {
     }
   }
   samples.resize(keep);
+  return k - 1;
 }
 
 }  // namespace markwire::barcode

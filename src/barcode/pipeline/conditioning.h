@@ -3,6 +3,7 @@
 // symbol.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace markwire::barcode {
@@ -14,7 +15,8 @@ void SmoothSamples(std::vector<double>& samples);
 
 // Removes the flat head (keeping its last sample) and the flat tail (keeping
 // its first sample); a sample is different when it is more than 5.0 away. A
-// waveform without any difference keeps only its last sample.
-void TrimFlatEnds(std::vector<double>& samples);
+// waveform without any difference keeps only its last sample. Returns how
+// many samples went from the head.
+std::size_t TrimFlatEnds(std::vector<double>& samples);
 
 }  // namespace markwire::barcode

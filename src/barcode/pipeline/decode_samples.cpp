@@ -66,6 +66,101 @@ class Code128Reports {
   int pending_ = -1;
 };
 
+// Where the characters of a text lie, pattern by pattern. `units[i]` is
+// the stretch of samples pattern i stands on (first <= last); patterns of
+// one unit (an Interleaved 2 of 5 pair's bars and spaces) give one span.
+// Code 39 and Interleaved 2 of 5 translate all but the first and the last
+// pattern; Code 128 every pattern, the text starting four characters in.
+std::vector<TextSpan> SpansOfText(const SymbolTables& tables, const PatternList& patterns,
+                                  const std::vector<std::pair<double, double>>& units,
+                                  std::span<const std::size_t> unitOf, bool code128,
+                                  std::size_t textSize) {
+  std::vector<TextSpan> spans;
+  if (patterns.size() != unitOf.size()) return spans;
+  const std::size_t from = code128 ? 0 : 1;
+  const std::size_t to = code128 ? patterns.size() : patterns.size() - 1;
+  long offset = code128 ? -4 : 0;
+  for (std::size_t i = from; i < to && patterns.size() >= 3; ++i) {
+    const auto symbol = tables.FindSymbol(patterns[i]);
+    const long n = symbol ? static_cast<long>(symbol->size()) : 0;
+    const long first = std::max(offset, 0L);
+    const long last = std::min(offset + n, static_cast<long>(textSize));
+    offset += n;
+    if (last <= first || unitOf[i] >= units.size()) continue;
+    const auto& [a, b] = units[unitOf[i]];
+    if (!spans.empty() && i > from && unitOf[i] == unitOf[i - 1] &&
+        spans.back().offset + spans.back().length == static_cast<std::size_t>(first)) {
+      spans.back().length += static_cast<std::size_t>(last - first);
+      continue;
+    }
+    spans.push_back(
+        {static_cast<std::size_t>(first), static_cast<std::size_t>(last - first), a, b});
+  }
+  return spans;
+}
+
+// The unit of each pattern of a symbol of `patterns` patterns: Code 39 one
+// character a pattern; Interleaved 2 of 5 the start, two patterns a digit
+// pair, the stop; Code 128 (data and check, no start or stop) one each,
+// from 1, the start being unit 0.
+std::vector<std::size_t> UnitsOfPatterns(int symbology, std::size_t patterns) {
+  std::vector<std::size_t> unit(patterns);
+  for (std::size_t i = 0; i < patterns; ++i) {
+    if (symbology == kInterleaved2of5)
+      unit[i] = i == 0 ? 0 : i + 1 == patterns ? (patterns - 2) / 2 + 1 : (i + 1) / 2;
+    else if (symbology == kCode39)
+      unit[i] = i;
+    else
+      unit[i] = i + 1;
+  }
+  return unit;
+}
+
+// The classic decoders' units as element ranges (first and last index into
+// the positions), in the order of their pattern list's units.
+std::vector<std::pair<std::size_t, std::size_t>> ClassicUnits(int symbology, std::size_t n,
+                                                              std::size_t units, bool backwards) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  for (std::size_t u = 0; u < units; ++u) {
+    std::size_t first = 0, last = 0;
+    if (symbology == kCode39) {
+      const std::size_t c = backwards ? units - 1 - u : u;
+      first = 10 * c;
+      last = first + 8;
+    } else if (symbology == kInterleaved2of5) {
+      first = u == 0 ? 0 : u + 1 == units ? n - 3 : 4 + 10 * (u - 1);
+      last = u == 0 ? 3 : u + 1 == units ? n - 1 : first + 9;
+    } else {
+      first = 6 * u;
+      last = first + 5;
+      if (backwards) {
+        const std::size_t f = first;
+        first = n - 1 - last;
+        last = n - 1 - f;
+      }
+    }
+    if (last >= n) break;
+    out.emplace_back(first, last);
+  }
+  return out;
+}
+
+// A classic symbol's units in samples: each from halfway to the element
+// before its first to halfway to the element after its last.
+std::vector<std::pair<double, double>> ClassicUnitSpans(const DecodeResult& r, int symbology,
+                                                        std::size_t units, bool backwards) {
+  const auto& p = r.positions;
+  const auto toSample = [&](double point) { return r.waveformOrigin + r.waveformStep * point; };
+  std::vector<std::pair<double, double>> spans;
+  for (const auto& [first, last] : ClassicUnits(symbology, p.size(), units, backwards)) {
+    const double a = first > 0 ? 0.5 * (p[first - 1] + p[first]) : p[first];
+    const double b = last + 1 < p.size() ? 0.5 * (p[last] + p[last + 1]) : p[last];
+    const double sa = toSample(a), sb = toSample(b);
+    spans.emplace_back(std::min(sa, sb), std::max(sa, sb));
+  }
+  return spans;
+}
+
 }  // namespace
 
 int ClampedLength(int length) { return std::clamp(length, 0, kMaxBarcodeLength); }
@@ -93,10 +188,13 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
   tables.BuildSymbolTable(line.symbology);
   tables.BuildPatternIndex();
   SmoothSamples(samples);
-  TrimFlatEnds(samples);
+  const std::size_t head = TrimFlatEnds(samples);
 
   DecodeResult result;
+  result.waveformOrigin = static_cast<double>(head);
+  result.waveformStep = 1.0 / kPointsPerSample;
   TextBuffer text;
+  synthesis::Verdict taken;  // the second decoder's, when its text is taken
   const auto pass = [&] {
     ResampleSpline(samples, result.waveform, kPointsPerSample);
     FindTurningPoints(result.waveform, result.positions);
@@ -128,6 +226,7 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
     if (!verdict.accepted) return false;
     result.patterns = std::move(verdict.patterns);
     result.bySecondDecoder = true;
+    taken = std::move(verdict);
     return true;
   };
   const auto twoWidthOutcome = [&](bool framed) {
@@ -142,6 +241,8 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
                                  : std::string(static_cast<std::size_t>(length), '.');
   };
 
+  // Which way round the classic decoder that decoded read its elements.
+  bool backwards = false;
   if (line.symbology == kCode39) {
     pass();
     text.Fill();
@@ -151,8 +252,10 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
                        static_cast<std::size_t>(10L * expected + 19));
       // A symbol read backwards decodes with the flag off; the second
       // attempt's outcome shows in the translation's length.
-      if (!DecodeCode39(result.waveform, result.positions, result.patterns, expected, true))
+      if (!DecodeCode39(result.waveform, result.positions, result.patterns, expected, true)) {
         DecodeCode39(result.waveform, result.positions, result.patterns, expected, false);
+        backwards = true;
+      }
     }
     twoWidthOutcome(framed);
   } else if (line.symbology == kInterleaved2of5) {
@@ -167,7 +270,11 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
       if (DecodeInterleaved2of5(result.waveform, result.positions, result.patterns, expected))
         break;
       // Second pass on the samples reversed (not smoothed or trimmed again).
-      if (attempt == 0) std::reverse(samples.begin(), samples.end());
+      if (attempt == 0) {
+        std::reverse(samples.begin(), samples.end());
+        result.waveformOrigin = static_cast<double>(head + samples.size() - 1);
+        result.waveformStep = -result.waveformStep;
+      }
     }
     twoWidthOutcome(framed);
   } else {
@@ -185,6 +292,7 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
       result.patterns.clear();
       outcome = DecodeCode128(result.positions, result.patterns, tables, expected, true);
       reports.Add(outcome);
+      backwards = true;
     }
     result.decoded = judge(outcome.decoded);
     reports.Finish(result.decoded);
@@ -201,6 +309,17 @@ DecodeResult DecodeSamples(std::vector<double> samples, const BarcodeLine& line,
     result.text = text.From(4);
   }
   result.samples = std::move(samples);
+  if (result.decoded) {
+    const auto unitOf = UnitsOfPatterns(line.symbology, result.patterns.size());
+    const std::size_t units = unitOf.empty() ? 0 : unitOf.back() + 1;
+    const auto unitSpans = result.bySecondDecoder
+                               ? taken.slotSpans
+                               : ClassicUnitSpans(result, line.symbology, units, backwards);
+    result.spans = SpansOfText(tables, result.patterns, unitSpans, unitOf,
+                               line.symbology != kCode39 && line.symbology != kInterleaved2of5,
+                               result.text.size());
+    if (result.bySecondDecoder) result.fitted = std::move(taken.rendered);
+  }
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "barcode/barcode_types.h"
@@ -65,6 +66,20 @@ class IgnoredReadEvents final : public ReadEvents {
   void Trace(std::string_view) override {}
 };
 
+// Where characters of a read's text lie in the samples handed to the read
+// (reading order), as fractional sample indices: the classic decoders know
+// the centres of the elements, and a span reaches halfway to the element
+// before the character's first and after its last; the second decoder
+// knows the bars, and a span goes from the first bar's start to the last
+// bar's end. A digit pair of Interleaved 2 of 5 or Code 128 is one span of
+// two characters.
+struct TextSpan {
+  std::size_t offset = 0;  // the first character's index in the text
+  std::size_t length = 0;  // characters
+  double first = 0;
+  double last = 0;
+};
+
 struct DecodeResult {
   // What the read hands back: length characters (full stops when it failed;
   // a Code 128 text may be shorter).
@@ -79,6 +94,17 @@ struct DecodeResult {
   // Which decoder's text was handed back, and why a text was refused.
   bool bySecondDecoder = false;
   std::string explanation;
+  // For pictures. Point p of the waveform (and of the positions) lies at
+  // sample waveformOrigin + waveformStep x p of the samples handed to the
+  // read; the step is negative when the last pass read them reversed.
+  double waveformOrigin = 0;
+  double waveformStep = 0;
+  // Where each character of the text lies, when decoded: the decoder whose
+  // text was taken says; characters cut off the text have none.
+  std::vector<TextSpan> spans;
+  // The second decoder's symbol as rendered over the samples it fitted,
+  // when its text was taken: (sample index, gray level), by index.
+  std::vector<std::pair<double, double>> fitted;
 };
 
 // The received bytes as samples in reading order: arrival order when the

@@ -152,9 +152,13 @@ class Synthesis {
   // Copies share the budget.
   Synthesis(std::span<const double> samples, int symbology, int count, Budget& budget)
       : samples_(samples.begin(), samples.end()),
+        origin_(samples.size()),
+        gain_(samples.size(), 1.0),
         symbology_(symbology),
         count_(count),
-        budget_(&budget) {}
+        budget_(&budget) {
+    for (std::size_t i = 0; i < origin_.size(); ++i) origin_[i] = static_cast<double>(i);
+  }
   bool OutOfWork() const { return budget_->Exhausted(); }
 
   // Finds the frame. False when there is no symbol-like structure at all,
@@ -239,8 +243,18 @@ class Synthesis {
   GlyphBank& Bank(std::size_t& pooled, long ks, long ke, double at, double scale, double offset);
 
   void Spend(long units) const { budget_->Spend(units); }
+  // Where point k of samples_ (fractional) lies in the samples handed to
+  // the reader, and the factor levelling put on it there.
+  double OriginAt(double k) const;
+  double GainAt(double k) const;
 
   std::vector<double> samples_;
+  // For each of samples_: its place in the samples handed to the reader and
+  // the factor levelling multiplied it by. Reversing and following the card
+  // move the samples; these follow them, so that a symbol found can be shown
+  // where it lies in what the reader was given.
+  std::vector<double> origin_;
+  std::vector<double> gain_;
   int symbology_;
   int count_;
   Budget* budget_;

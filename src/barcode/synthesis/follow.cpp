@@ -286,15 +286,21 @@ bool Synthesis::FollowCard() {
   const auto count = static_cast<long>(std::floor((uLast - uFirst) * mean)) + 1;
   if (count < kMinSamples || count > kMostResampled * n) return false;
   std::vector<double> out(static_cast<std::size_t>(count));
+  std::vector<double> origin(out.size()), gain(out.size());
   for (long i = 0; i < count; ++i) {
     const double k = std::clamp(warp(uFirst + static_cast<double>(i) / mean), 0.0,
                                 static_cast<double>(n - 1));
     double y = At(samples_, k);
-    if (levels) y *= paperMid / paper(k);
-    out[static_cast<std::size_t>(i)] = y;
+    const double level = levels ? paperMid / paper(k) : 1.0;
+    const auto at = static_cast<std::size_t>(i);
+    out[at] = y * level;
+    origin[at] = OriginAt(k);
+    gain[at] = GainAt(k) * level;
   }
   Spend(3 * count);
   samples_ = std::move(out);
+  origin_ = std::move(origin);
+  gain_ = std::move(gain);
   const bool reversed = reversed_;
   const bool framed = Frame(false);
   reversed_ = reversed;

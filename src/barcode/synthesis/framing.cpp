@@ -174,7 +174,11 @@ constexpr int kEndRefits = 1;
 
 bool Synthesis::Frame(bool reversed) {
   reversed_ = reversed;
-  if (reversed) std::reverse(samples_.begin(), samples_.end());
+  if (reversed) {
+    std::reverse(samples_.begin(), samples_.end());
+    std::reverse(origin_.begin(), origin_.end());
+    std::reverse(gain_.begin(), gain_.end());
+  }
   const long n = static_cast<long>(samples_.size());
   if (n < kMinSamples) return false;
   std::vector<double> sorted = samples_;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "barcode/barcode_types.h"
@@ -46,6 +47,13 @@ struct Verdict {
   // The read ran out of the work it may spend on one waveform (refused).
   bool gaveUp = false;
   std::string explanation;
+  // Where the symbol tested lies in the samples the reader was given, for
+  // pictures: each slot's (start, data characters in text order, Code
+  // 128's check character, stop) first and last bar edge as fractional
+  // sample indices, first <= last; and the symbol as rendered, the gray
+  // level it gives each sample it was scored on (sample index, level).
+  std::vector<std::pair<double, double>> slotSpans;
+  std::vector<std::pair<double, double>> rendered;
 };
 
 // The least margin every character must have: of a symbol the second

@@ -33,6 +33,28 @@ constexpr double kLeastQuiet = 4.0;
 
 }  // namespace
 
+namespace {
+
+// Linear between the points of `values`, held to its ends.
+double Between(const std::vector<double>& values, double k, double otherwise) {
+  if (values.empty() || !(k >= 0)) return values.empty() ? otherwise : values.front();
+  const double last = static_cast<double>(values.size() - 1);
+  if (k >= last) return values.back();
+  const auto i = static_cast<std::size_t>(k);
+  const double t = k - static_cast<double>(i);
+  return values[i] + t * (values[i + 1] - values[i]);
+}
+
+}  // namespace
+
+double Synthesis::OriginAt(double k) const {
+  return Between(origin_, k, k);
+}
+
+double Synthesis::GainAt(double k) const {
+  return Between(gain_, k, 1.0);
+}
+
 Verdict Synthesis::Judge(bool confirming) const {
   Verdict verdict;
   if (best_ < 0) {
@@ -65,6 +87,24 @@ Verdict Synthesis::Judge(bool confirming) const {
   };
   double sse = 0;
   for (std::size_t i = 0; i < len; ++i) sse += residualAt(i, dark[i]);
+  // The symbol where it lies in the samples given, levelling undone. Data
+  // slots stand in text order whichever way round the symbol lies.
+  verdict.rendered.reserve(len);
+  for (std::size_t i = 0; i < len; ++i) {
+    const double k = static_cast<double>(ks) + static_cast<double>(i);
+    verdict.rendered.emplace_back(OriginAt(k),
+                                  (frame_.space + frame_.contrast * dark[i]) / GainAt(k));
+  }
+  std::sort(verdict.rendered.begin(), verdict.rendered.end());
+  for (int slot = 0; slot < slots; ++slot) {
+    const auto& bars = layout_.GlyphAt(slot, data).bars;
+    const auto si = static_cast<std::size_t>(slot);
+    const double a =
+        bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.front().first * scale[si]));
+    const double b =
+        bars.empty() ? 0.0 : OriginAt(frame_.K(at[si] + bars.back().second * scale[si]));
+    verdict.slotSpans.emplace_back(std::min(a, b), std::max(a, b));
+  }
   const double variance =
       std::max(sse / static_cast<double>(std::max<std::size_t>(len, 1)), kNoiseFloor);
 
