@@ -23,7 +23,7 @@ report() {
 }
 trap report EXIT
 
-stage "packages" scripts/install-deps.sh
+stage "packages" scripts/install-deps.sh all
 stage "build" scripts/build.sh
 stage "tests" ctest --test-dir build --output-on-failure -j"$(nproc)" "$@"
 stage "install and link" tests/install/consumer.sh
