@@ -74,16 +74,6 @@ class StagedFile {
 // `out` (JSON only on standard output). Returns an exit status.
 int DownloadFormatFile(const std::string& path, bool json, std::FILE* out);
 
-// The folders that may hold the files the CLI ships with (the sample card
-// format): $MARKWIRE_DATA_DIR alone when it is set; else, from the
-// executable's own place, the installed <datadir>/markwire and a build
-// directory's share/markwire.
-std::vector<std::string> DataDirs();
-
-// The first of DataDirs() holding `name`; empty when none does, and then
-// `looked` lists the folders tried.
-std::string FindDataFile(const std::string& name, std::string& looked);
-
 // Options that shape the simulated reader, shared by `sim` and `demo`.
 struct SimOptions {
   std::string cardsFile;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "data_files.h"
 #include "markwire.h"
 
 namespace markwire::cli {

@@ -1,11 +1,11 @@
-// Where the CLI finds the files it ships with: relative to its own
-// executable, so that an installed tree works wherever it was installed or
-// moved to, and a build directory works without its source tree.
+// The CLI's files are found relative to its own executable, so that an
+// installed tree works wherever it was installed or moved to, and a build
+// directory works without its source tree.
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "cli.h"
+#include "data_files.h"
 
 namespace markwire::cli {
 
