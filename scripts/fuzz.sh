@@ -30,7 +30,7 @@ build() {
   # full debug information.
   CC=${CC:-clang-14} CXX=${CXX:-clang++-14} cmake -S . -B "$build_dir" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" \
-    -DMARKWIRE_FUZZ=ON -DMARKWIRE_TOOLS=OFF -DMARKWIRE_TESTS=OFF -DMARKWIRE_BENCH=OFF >/dev/null
+    -DMARKWIRE_FUZZ=ON -DMARKWIRE_WERROR=ON -DMARKWIRE_TOOLS=OFF -DMARKWIRE_TESTS=OFF -DMARKWIRE_BENCH=OFF >/dev/null
   cmake --build "$build_dir" -j"$(nproc)" --target fuzz_targets "$@"
 }
 

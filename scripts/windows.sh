@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 build() {
   local arch=$1 dir=build-windows/$1
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli \
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARKWIRE_WERROR=ON --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-mingw-$arch.cmake" \
     -DMARKWIRE_TOOLS=OFF -DMARKWIRE_TESTS=OFF -DMARKWIRE_BENCH=OFF >/dev/null
   local targets=(markwire_shared)

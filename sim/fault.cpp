@@ -150,10 +150,12 @@ FaultOrError ParseFault(std::string_view text) {
 }
 
 std::string FormatFault(const Fault& fault) {
+  // Each piece is appended to the one string in turn: no temporaries built
+  // by prefixing a literal to another string.
   std::string text(FaultKindName(fault.kind));
-  if (!fault.command.empty()) text += ":" + fault.command;
-  if (!fault.value.empty()) text += "=" + fault.value;
-  if (fault.times >= 0) text += "*" + std::to_string(fault.times);
+  if (!fault.command.empty()) text.append(1, ':').append(fault.command);
+  if (!fault.value.empty()) text.append(1, '=').append(fault.value);
+  if (fault.times >= 0) text.append(1, '*').append(std::to_string(fault.times));
   return text;
 }
 

@@ -15,6 +15,24 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ "$(wc -l <"$work/out")" -eq 3 ] || fail "demo printed: $(cat "$work/out")"
 grep -qvE '^([0-9]{8})'$'\t''\1[A-D *]+$' "$work/out" && fail "demo card lines: $(cat "$work/out")"
 
+# The sample format comes from the build's own copy, never from the source
+# tree; MARKWIRE_DATA_DIR names another folder, and alone.
+grep -q "card format $(dirname "$mw")/share/markwire/card.fmt" "$work/err" ||
+  fail "demo's format: $(cat "$work/err")"
+mkdir -p "$work/data" "$work/nodata"
+printf 'L 044/ F 001 08 000 10 01 1 ID/\n' >"$work/data/card.fmt"
+MARKWIRE_DATA_DIR=$work/data "$mw" demo --count 1 >"$work/out" 2>"$work/err" ||
+  fail "demo with MARKWIRE_DATA_DIR: $(cat "$work/err")"
+grep -q "format $work/data/card.fmt: result 255, sync 44, barcode off" "$work/err" &&
+  grep -qE '^[0-9]{8}[A-D *]+$' "$work/out" || fail "demo with MARKWIRE_DATA_DIR: $(cat "$work/out" "$work/err")"
+MARKWIRE_DATA_DIR=$work/nodata "$mw" demo >"$work/out" 2>"$work/err"
+[ $? -eq 1 ] && [ "$(wc -l <"$work/err")" -eq 1 ] &&
+  grep -q "cannot find the sample card format card.fmt (looked in $work/nodata;" "$work/err" ||
+  fail "demo without its format: $(cat "$work/err")"
+# --version answers with the loaded library's version, and exits 0.
+[ "$("$mw" --version)" = "markwire 1.2.0" ] ||
+  fail "--version: $("$mw" --version)"
+
 # A waveform rendered and decoded again; a flat one is not decoded (exit 3).
 for sym in code39:MW-2026 i2of5:20261205 code128:31415926; do
   text=${sym#*:}

@@ -108,7 +108,8 @@ sim::Fault RandomFault(Random& random) {
   sim::Fault fault;
   fault.kind = random.Pick(kKinds);
   fault.times = 1;
-  fault.command = std::string(random.Pick(kCommands));
+  // The faults on a data block take the command that reads one instead.
+  std::string_view command = random.Pick(kCommands);
   switch (fault.kind) {
     case Kind::Status:
     case Kind::FinalStatus:
@@ -119,16 +120,16 @@ sim::Fault RandomFault(Random& random) {
       fault.value = std::to_string(std::array{1, 5, 20, 60, 150}[random.Below(5)]);
       break;
     case Kind::TruncateBlock:
-      fault.command = "r";
+      command = "r";
       if (random.Below(2) == 0) fault.value = std::to_string(random.Below(120));
       break;
     case Kind::GarbageLength:
-      fault.command = random.Below(2) == 0 ? "r" : "PR";
+      command = random.Below(2) == 0 ? "r" : "PR";
       fault.value = std::string(random.Pick(std::array<std::string_view, 8>{
           "12x4", "9999", "0000", "-001", "  12", "2049", "0003", "abcd"}));
       break;
     case Kind::ShortBlock:
-      fault.command = "PR";
+      command = "PR";
       fault.value = std::to_string(random.Below(1500));
       break;
     case Kind::ExtraBytes:
@@ -137,6 +138,7 @@ sim::Fault RandomFault(Random& random) {
     default:
       break;
   }
+  fault.command = std::string(command);
   return fault;
 }
 

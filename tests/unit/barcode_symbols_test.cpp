@@ -123,13 +123,15 @@ TEST(TwoWidth, CleanScansDecodeAndWrongCountsLeaveTheListAlone) {
   for (const auto& [code39, text, count] : symbols) {
     // Narrow gaps between Code 39 characters; Interleaved 2 of 5 digits in pairs.
     std::string wide = code39 ? Code39('*') : "0000";
-    for (char c : code39 ? text + "*" : "") wide += "0" + Code39(c);
+    for (char c : code39 ? text + "*" : "") wide.append(1, '0').append(Code39(c));
     for (std::size_t i = 0; !code39 && i + 1 < text.size(); i += 2)
       for (std::size_t k = 0; k < 5; ++k)
         wide += {TwoOfFive(text[i] - '0')[k], TwoOfFive(text[i + 1] - '0')[k]};
     if (!code39) wide += "100";
     for (char& c : wide) c = c == '1' ? '5' : '2';  // narrow 10 points, wide 25
-    const auto decode = [&](PatternList& list, int n, bool mirror = false, bool forward = true) {
+    // A structured binding is captured by copy: clang 14 cannot capture one by reference.
+    const auto decode = [&, code39 = code39](PatternList& list, int n, bool mirror = false,
+                                             bool forward = true) {
       const auto [w, p] = Scan(mirror ? std::string(wide.rbegin(), wide.rend()) : wide);
       return code39 ? DecodeCode39(w, p, list, n, forward) : DecodeInterleaved2of5(w, p, list, n);
     };

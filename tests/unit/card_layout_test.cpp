@@ -27,7 +27,7 @@ TEST(CardLayout, ShortBarcodeAfterTheFirstByteEndsTheTextThere) {
     char buffer[64];
     std::memset(buffer, '#', sizeof buffer);
     EXPECT_EQ(LayOutCard(buffer, code, "XYZ", 8, true), 11);
-    EXPECT_EQ(std::string(buffer), "X" + std::string(code));
+    EXPECT_EQ(std::string(buffer), std::string("X").append(code));
     EXPECT_STREQ(buffer + 9, "YZ");  // the data's rest keeps its place
   }
   char buffer[64];

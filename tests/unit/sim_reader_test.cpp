@@ -156,6 +156,11 @@ TEST(SimFaultSyntax, ReadsGoodTextsAndRefusesBadOnesWithAReason) {
     } else {
       ASSERT_EQ(c.refusal, nullptr) << "accepted";
       EXPECT_EQ(fields(std::get<Fault>(got)), fields(c.want));
+      // Its text, as the fault soak logs it, reads back into the same fault.
+      const std::string text = FormatFault(std::get<Fault>(got));
+      const FaultOrError again = ParseFault(text);
+      ASSERT_TRUE(std::holds_alternative<Fault>(again)) << text;
+      EXPECT_EQ(fields(std::get<Fault>(again)), fields(c.want)) << text;
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "data_files.h"
 #include "markwire.h"
 
 namespace markwire::cli {
@@ -14,13 +15,22 @@ void AddDemoCommand(CLI::App& app, Globals& globals) {
   };
   auto options = std::make_shared<Options>();
   options->read.count = 3;
-  options->read.format = MARKWIRE_SAMPLE_FORMAT;
   CLI::App* command = app.add_subcommand(
       "demo", "Start a simulated reader on a pseudo-terminal, hand-shake and read a few cards");
   options->sim.AddTo(*command);
   AddReadOptions(*command, options->read);
   command->callback([options, &globals] {
     InstallTrace(globals);
+    if (options->read.format.empty()) {
+      std::string looked;
+      options->read.format = FindDataFile("card.fmt", looked);
+      if (options->read.format.empty()) {
+        Complain("cannot find the sample card format card.fmt (looked in " + looked +
+                 "; set MARKWIRE_DATA_DIR to its folder, or give --format)");
+        globals.exitStatus = kExitRefused;
+        return;
+      }
+    }
     auto reader = options->sim.MakeReader();
     sim::PtyHost host(*reader);
     if (!host.Start()) {

@@ -1,7 +1,9 @@
 // markwire: drive an optical mark reader from the shell, or play one.
 #include <cstdio>
+#include <string>
 
 #include "cli.h"
+#include "markwire.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -12,6 +14,9 @@ int main(int argc, char** argv) {
   app.fallthrough();
   markwire::cli::Globals globals;
   app.add_flag("--trace", globals.trace, "Print every wire transfer on standard error");
+  // The version of the library this binary loaded, which is what answers.
+  app.set_version_flag("--version", std::string("markwire ") + mw_version(),
+                       "Print the library's version and exit");
   markwire::cli::AddDemoCommand(app, globals);
   markwire::cli::AddSimCommand(app, globals);
   markwire::cli::AddSendCommand(app, globals);
