@@ -165,7 +165,9 @@ MARKWIRE_API mw_reader* MARKWIRE_CALL mw_open(const char* device, char* why, siz
  * then on. NULL or an unknown handle: nothing happens. */
 MARKWIRE_API void MARKWIRE_CALL mw_close(mw_reader* reader);
 
-/* As OmrS, OmrG and ReadOneCard. */
+/* As OmrS, OmrG and ReadOneCard. The handles write a fresh text: what the
+ * buffer held before does not matter. As with OmrG, 255 and two digits in
+ * the buffer mean that a status came instead of data. */
 MARKWIRE_API int MARKWIRE_CALL mw_send(mw_reader* reader, const char* command);
 MARKWIRE_API int MARKWIRE_CALL mw_receive(mw_reader* reader, char* buffer, size_t size);
 MARKWIRE_API int MARKWIRE_CALL mw_read_card(mw_reader* reader, int option, int limit, char* data,

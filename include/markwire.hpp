@@ -70,6 +70,10 @@ class Reader {
     const int n = mw_read_card(reader_, option, limit, data.data(), data.size());
     if (n > 0) {
       data.resize(std::char_traits<char>::length(data.c_str()));
+      // 255 and two digits: the reader answered the read command with a
+      // status, not a card.
+      if (n == 255 && data.size() == 2 && IsDigit(data[0]) && IsDigit(data[1]))
+        throw ReaderError(data, "the reader answered the read with status " + data);
       return data;
     }
     if (n == 0 && ErrorCode() == "16") return std::nullopt;
@@ -119,6 +123,7 @@ class Reader {
   mw_reader* Handle() const { return reader_; }
 
  private:
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
   [[noreturn]] void Fail(int result = 0) const {
     if (result == MW_UNKNOWN_READER) throw ReaderError("", "the reader is not open");
     if (result == MW_SMALL_BUFFER) throw ReaderError("", "buffer too small");

@@ -202,6 +202,29 @@ class RefusalsAndArguments(ReaderCase):
         r.on_message = None
 
 
+class StatusForACard(ReaderCase):
+    cards = CARDS[:2]
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        # The reader answers the first read command with status 12.
+        cls.sim = Simulator(cls.cards, args=["--fault", "status:r=12*1"])
+        try:
+            cls.reader = markwire.Reader(cls.sim.device)
+        except BaseException:
+            cls.sim.stop()
+            raise
+
+    def test_a_status_in_place_of_the_card_raises_and_the_next_card_reads(self):
+        self.reader.download_format_text("L 040/")
+        with self.assertRaises(markwire.ReaderError) as status:
+            self.reader.read_card()
+        self.assertEqual(status.exception.code, "12")
+        card = self.reader.read_card()
+        self.assertIsNotNone(card)
+        self.assertTrue(card.data.startswith("2ANSWERS"), card)
+
+
 class Life(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:

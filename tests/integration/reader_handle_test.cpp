@@ -23,8 +23,8 @@ namespace markwire::test {
 namespace {
 
 struct SimulatedReader {
-  explicit SimulatedReader(std::vector<sim::Card> cards)
-      : machine(sim::ReaderConfig{}, std::make_unique<sim::ListCards>(std::move(cards))),
+  explicit SimulatedReader(std::vector<sim::Card> cards, sim::ReaderConfig config = {})
+      : machine(std::move(config), std::make_unique<sim::ListCards>(std::move(cards))),
         host(machine) {
     EXPECT_TRUE(host.Start()) << host.LastError();
   }
@@ -178,6 +178,21 @@ TEST(ReaderHandles, TheCppReaderReadsUntilTheHopperIsEmptyAndThrowsTheReadersCod
   }
   EXPECT_EQ(cards, (std::vector<std::string>{"QQQQQQQQ1000", "QQQQQQQQ1001"}));
   EXPECT_EQ(simulated.machine.Commands().back(), "Q/");
+
+  // A status in place of the card's data (the read command refused once):
+  // an error with its code, not a card of two digits; the next card reads.
+  sim::ReaderConfig refusing;
+  refusing.faults.push_back(std::get<sim::Fault>(sim::ParseFault("status:r=12*1")));
+  SimulatedReader once(CardsOf('S', 2), refusing);
+  Reader reader(once.Path());
+  try {
+    reader.ReadCard();
+    ADD_FAILURE() << "a status was taken for a card";
+  } catch (const ReaderError& error) {
+    EXPECT_EQ(error.Code(), "12");
+  }
+  // The refused card went through the reader unread: the next is the second.
+  EXPECT_EQ(reader.ReadCard().value_or(""), "SSSSSSSS1001");
 }
 
 TEST(ReaderHandles, TheBarcodeLayoutSaysWhereTheLastFormatPutTheBarcode) {

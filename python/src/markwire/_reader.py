@@ -264,7 +264,12 @@ class Reader:
         n = self._c.mw_read_card(self._live(), option, limit, buffer, _lib.MW_BLOCK_SIZE)
         self._raise_pending()
         if n > 0:
-            return _card(buffer.value.decode("latin-1"), offset, length)
+            text = buffer.value.decode("latin-1")
+            # 255 and two digits: the reader answered the read command with a
+            # status, not a card.
+            if n == 255 and len(text) == 2 and text.isdigit():
+                raise ReaderError(text, f"the reader answered the read with status {text}")
+            return _card(text, offset, length)
         if n == 0 and self._code() == _NO_CARD:
             return None
         self._fail(n)
