@@ -160,7 +160,7 @@ std::string ZshAction(const OptionHelp& option) {
   return " ";
 }
 
-std::string ZshOptionSpec(const OptionHelp& option) {
+std::string ZshOptionWord(const OptionHelp& option) {
   const std::string describe = "[" + ZshDescription(option.description, true) + "]";
   const std::string value =
       option.value.empty() ? "" : ":" + Upper(option.value) + ":" + ZshAction(option);
@@ -337,24 +337,24 @@ std::string ZshCompletion(const CommandHelp& tool, const std::string& program) {
   Walk(tool, {}, [&](const CommandHelp& command, const std::vector<OptionHelp>& all) {
     const std::string name = ZshFunction(program, command.path);
     functions << name << "() {\n";
-    std::vector<std::string> specs;
-    for (const auto& option : all) specs.push_back(ZshOptionSpec(option));
+    std::vector<std::string> words;
+    for (const auto& option : all) words.push_back(ZshOptionWord(option));
     if (command.commands.empty()) {
       int index = 1;
       for (const auto& option : command.options) {
         if (!option.positional) continue;
         const std::string position = option.repeated ? "*" : std::to_string(index++);
-        specs.push_back("'" + position + ":" + Upper(option.value) + ":" + ZshAction(option) + "'");
+        words.push_back("'" + position + ":" + Upper(option.value) + ":" + ZshAction(option) + "'");
       }
       functions << "  _arguments -s";
-      for (const auto& spec : specs) functions << " \\\n    " << spec;
+      for (const auto& word : words) functions << " \\\n    " << word;
       functions << "\n}\n\n";
       return;
     }
     functions << "  local curcontext=$curcontext state state_descr line\n"
               << "  typeset -A opt_args\n"
               << "  _arguments -C";
-    for (const auto& spec : specs) functions << " \\\n    " << spec;
+    for (const auto& word : words) functions << " \\\n    " << word;
     functions << " \\\n    '1: :->command' \\\n    '*:: :->argument' && return\n"
               << "  case $state in\n"
               << "    command)\n"
