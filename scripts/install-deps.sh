@@ -9,7 +9,8 @@
 #
 # With `all`, the optional groups (ZBar and zxing-cpp, the barcode benchmark's
 # peer decoders; the Windows cross build; Wine) are installed when the package
-# archive has them; without one, what needs it is skipped, and says so.
+# archive has them; without one, what needs it is skipped, and says so. (zsh
+# and groff check the completion script and the manual page.)
 set -euo pipefail
 
 group=${1:-all}
@@ -29,6 +30,7 @@ optional_groups=(
   "libzxing-dev"
   "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
   "wine wine64"
+  "zsh groff-base"
 )
 case $group in
   demo) packages=$demo_packages optional_groups=() ;;

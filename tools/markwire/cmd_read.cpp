@@ -104,8 +104,7 @@ void AddReadCommand(CLI::App& app, Globals& globals) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand("read", "Read cards: one line (or JSON object) per card");
-  command->add_option("-d,--device", options->device, "Serial device, e.g. /dev/ttyUSB0")
-      ->required();
+  AddDeviceOption(*command, options->device);
   AddReadOptions(*command, options->read);
   command->callback([options, &globals] {
     InstallTrace(globals);

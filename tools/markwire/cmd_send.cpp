@@ -1,7 +1,9 @@
-// markwire send: one command, its result and the reader's status.
+// markwire send: one command, its result and the reader's status, and the
+// data block when the command asks for one.
 #include <cstdio>
 
 #include "cli.h"
+#include "command_exchange.h"
 #include "markwire.h"
 
 namespace markwire::cli {
@@ -14,8 +16,10 @@ void AddSendCommand(CLI::App& app, Globals& globals) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* send =
-      app.add_subcommand("send", "Hand-shake with the reader on a device and send it one command");
-  send->add_option("-d,--device", options->device, "Serial device, e.g. /dev/ttyUSB0")->required();
+      app.add_subcommand("send",
+                         "Hand-shake with the reader on a device and send it one command; a read "
+                         "command's data block (\"r A 0000 2000/\") is collected and printed");
+  AddDeviceOption(*send, options->device);
   send->add_option("command", options->command, "The command, ending in \"/\", e.g. \"R/\"")
       ->required();
   send->add_flag("--json", options->json, "Print the result as one JSON object");
@@ -25,25 +29,9 @@ void AddSendCommand(CLI::App& app, Globals& globals) {
       globals.exitStatus = kExitNoReader;
       return;
     }
-    const int result = OmrS(options->command.c_str());
-    char code[4] = {};
-    char text[64] = {};
-    OmrGetError(code);
-    OmrGetErrorStr(text);
-    const bool failed = result <= 0;
-    if (options->json) {
-      nlohmann::json out{{"command", options->command}, {"result", result}};
-      if (failed) {
-        out["error"] = code;
-        out["text"] = text;
-      }
-      PrintJson(out);
-    } else if (failed) {
-      std::printf("result %d  error %s %s\n", result, code, text);
-    } else {
-      std::printf("result %d\n", result);
-    }
-    globals.exitStatus = failed ? kExitRefused : 0;
+    const CommandAnswer answer = SendAndCollect(options->command);
+    PrintAnswer(answer, options->json);
+    globals.exitStatus = answer.ReaderLost() ? kExitNoReader : answer.Ok() ? 0 : kExitRefused;
   });
 }
 

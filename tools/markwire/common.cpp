@@ -56,7 +56,13 @@ std::string FormatSummary(int result) {
 }
 
 void AddDeviceOption(CLI::App& command, std::string& device) {
-  command.add_option("-d,--device", device, "Serial device, e.g. /dev/ttyUSB0")->required();
+  // CLI11 takes the variable before it checks what is required, and ignores
+  // it when empty, so -d is required only while MARKWIRE_DEVICE names nothing.
+  command
+      .add_option("-d,--device", device,
+                  "Serial device, e.g. /dev/ttyUSB0; required unless MARKWIRE_DEVICE names one")
+      ->required()
+      ->envname("MARKWIRE_DEVICE");
 }
 
 StagedFile::StagedFile(const std::string& path, const std::string& plainName) {

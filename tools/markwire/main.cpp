@@ -4,6 +4,7 @@
 
 #include "cli.h"
 #include "markwire.h"
+#include "operator_commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
   markwire::cli::AddTestCommand(app, globals);
   markwire::cli::AddAdjustCommand(app, globals);
   markwire::cli::AddBarcodeCommand(app, globals);
+  markwire::cli::AddPortsCommand(app, globals);
+  markwire::cli::AddSessionCommand(app, globals);
+  markwire::cli::AddGenerateCommand(app, globals);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
