@@ -39,7 +39,7 @@ void AddSendCommand(CLI::App& app, Globals& globals) {
       }
       PrintJson(out);
     } else if (failed) {
-      std::printf("result %d  error %s %s\n", result, code, text);
+      std::printf("result %d  error %s %s\n", result, Escaped(code).c_str(), Escaped(text).c_str());
     } else {
       std::printf("result %d\n", result);
     }

@@ -26,10 +26,6 @@ int main(int argc, char** argv) {
   markwire::cli::AddTestCommand(app, globals);
   markwire::cli::AddAdjustCommand(app, globals);
   markwire::cli::AddBarcodeCommand(app, globals);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
-  return globals.exitStatus;
+  // Parse errors, failures and stop signals become the documented exit statuses.
+  return markwire::cli::Run(app, argc, argv, globals);
 }
