@@ -148,13 +148,13 @@ grep -q "class='fitted'" "$work/c128.svg" || fail "code128: no rendered symbol"
 # picture that cannot be written.
 rm -f "$work"/*.svg
 "$mw" barcode decode --symbology code39 --length 8 "$work/none.txt" --plot "$work/x.svg" 2>/dev/null
-[ $? -eq 1 ] || fail "an unreadable input should exit 1"
+[ $? -eq 66 ] || fail "an unreadable input should exit 66"
 echo 128 | "$mw" barcode decode --symbology code39 --length 8 --plot "$work/x.svg" >/dev/null 2>&1
 [ $? -eq 3 ] || fail "one sample should be not decoded"
 [ -e "$work/x.svg" ] && fail "a picture of nothing was written"
 "$mw" barcode decode --symbology code39 --length 8 "$work/c39.txt" --plot "$work/no/dir/x.svg" \
   >/dev/null 2>"$work/err"
-[ $? -eq 1 ] && grep -q "no/dir/x.svg" "$work/err" || fail "an unwritable picture: $(cat "$work/err")"
+[ $? -eq 66 ] && grep -q "no/dir/x.svg" "$work/err" || fail "an unwritable picture: $(cat "$work/err")"
 ls "$work" | grep -q '\.svg' && fail "a picture or temporary file left: $(ls "$work")"
 
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null

@@ -4,23 +4,48 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "checks.h"
+#include "interrupt.h"
 #include "pty_host.h"
 #include "reader_machine.h"
 
 namespace markwire::cli {
 
-// Exit statuses: 0 done; 1 the reader refused or failed; 2 the reader could
-// not be reached (no device, no hand-shake); 64 bad usage (CLI11's own).
-inline constexpr int kExitRefused = 1;
-inline constexpr int kExitNoReader = 2;
+// Exit statuses, one scheme for every command (the top-level --help lists
+// them, ExitStatusHelp).
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitRefused = 1;     // the reader refused, or a read failed
+inline constexpr int kExitNoReader = 2;    // no device, no hand-shake
+inline constexpr int kExitNotDecoded = 3;  // barcode decode: full stops
+inline constexpr int kExitUsage = 64;      // a bad option or value
+inline constexpr int kExitBadData = 65;    // input that is not what it should be
+inline constexpr int kExitNoInput = 66;    // a file that cannot be opened or read
+// 128 + the signal's number after SIGINT (130), SIGPIPE (141), SIGTERM (143).
+
+// Thrown by a command that cannot go on: Run prints the reason (one line)
+// and exits with the status.
+struct Failure : std::runtime_error {
+  Failure(int exitStatus, const std::string& reason)
+      : std::runtime_error(reason), status(exitStatus) {}
+  int status;
+};
 
 struct Globals {
   bool trace = false;
   int exitStatus = 0;  // what main returns; set by the subcommand that ran
 };
+
+// The exit statuses as the help's footer shows them.
+std::string ExitStatusHelp();
+
+// Parses the command line and runs the chosen command; returns main's
+// status: a usage error is 64 with one line of reason (--help and --version
+// 0), a stop signal its own status.
+int Run(CLI::App& app, int argc, char** argv, const Globals& globals);
 
 // Sends every wire transfer to standard error while --trace is on.
 void InstallTrace(const Globals& globals);
@@ -85,9 +110,9 @@ struct SimOptions {
   std::vector<std::string> faults;
 
   void AddTo(CLI::App& command);
-  // Builds the reader; throws CLI::ValidationError with the reason when an
-  // option is bad (a fault that does not parse, a card file that cannot be
-  // read). Of several readers played at once, reader `index` (from 0)
+  // Builds the reader; throws CLI::ValidationError with the reason when a
+  // fault does not parse, and Failure when the card file cannot be read (66)
+  // or is malformed (65). Of several readers played at once, reader `index` (from 0)
   // generates its cards from seed + index, so that it plays exactly what a
   // single reader given that seed would; every reader gets the faults and a
   // card source of its own.

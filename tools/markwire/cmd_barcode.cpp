@@ -19,10 +19,9 @@
 namespace markwire::cli {
 namespace {
 
-constexpr int kExitNotDecoded = 3;
-
-const std::map<std::string, int> kSymbologies = {
-    {"code128", barcode::kCode128}, {"i2of5", barcode::kInterleaved2of5}, {"code39", barcode::kCode39}};
+const std::map<std::string, int> kSymbologies = {{"code128", barcode::kCode128},
+                                                 {"i2of5", barcode::kInterleaved2of5},
+                                                 {"code39", barcode::kCode39}};
 
 // The read's reports, for a person: trace lines and error codes on standard
 // error when asked for.
@@ -41,32 +40,35 @@ class PrintedEvents final : public barcode::ReadEvents {
   bool print_;
 };
 
-bool ReadSamples(const std::string& file, bool raw, std::vector<std::uint8_t>& out,
-                 std::string& error) {
+// Returns 0, or the exit status with `error` the reason: a file that cannot
+// be read, or one that holds something else than samples.
+int ReadSamples(const std::string& file, bool raw, std::vector<std::uint8_t>& out,
+                std::string& error) {
   std::ifstream in;
   if (file != "-") {
+    if (!Readable(file, error)) return kExitNoInput;
     in.open(file, std::ios::binary);
     if (!in) {
       error = file + ": cannot be read";
-      return false;
+      return kExitNoInput;
     }
   }
   std::istream& s = file == "-" ? std::cin : in;
   if (raw) {
     out.assign(std::istreambuf_iterator<char>(s), std::istreambuf_iterator<char>());
-    return true;
+    return 0;
   }
   std::string word;
   while (s >> word) {
     char* end = nullptr;
     const long v = std::strtol(word.c_str(), &end, 10);
     if (*end != '\0' || v < 0 || v > 255) {
-      error = "not a sample 0..255: \"" + word + "\"";
-      return false;
+      error = "not a sample 0..255: \"" + word.substr(0, 24) + "\"";
+      return kExitBadData;
     }
     out.push_back(static_cast<std::uint8_t>(v));
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -87,14 +89,21 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
       ->required()
       ->check(CLI::IsMember({"code39", "i2of5", "code128"}));
   r->add_option("--text", render->text, "The text (digits for i2of5 and code128)")->required();
-  r->add_option("--samples-per-module", render->optics.samplesPerModule)->capture_default_str();
+  r->add_option("--samples-per-module", render->optics.samplesPerModule)
+      ->check(AboveZero())
+      ->capture_default_str();
   r->add_option("--blur", render->optics.blurModules, "Gaussian sigma in modules")
+      ->check(NotNegative())
       ->capture_default_str();
   r->add_option("--noise", render->optics.noise, "Additive noise sigma, gray levels")
+      ->check(NotNegative())
       ->capture_default_str();
   r->add_option("--jitter", render->optics.speedJitter, "Slow speed variation")
+      ->check(NumberFrom(0, 0.5))
       ->capture_default_str();
-  r->add_option("--seed", render->optics.seed)->capture_default_str();
+  r->add_option("--seed", render->optics.seed)
+      ->check(WholeNumber(0, INT64_MAX))
+      ->capture_default_str();
   r->add_option("--wide-ratio", render->wideRatio, "Wide:narrow (code39, i2of5)")
       ->capture_default_str();
   r->callback([render, &globals] {
@@ -103,12 +112,11 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
     const auto widths = sim::EncodeBarcode(
         static_cast<sim::BarcodeKind>(kSymbologies.at(render->symbology)), render->text, encode);
     if (const auto* reason = std::get_if<std::string>(&widths)) {
-      Complain(*reason);
-      globals.exitStatus = kExitRefused;
+      Complain(*reason);  // a text or a ratio the symbology has no room for
+      globals.exitStatus = kExitUsage;
       return;
     }
-    const auto samples =
-        sim::RenderWaveform(std::get<std::vector<double>>(widths), render->optics);
+    const auto samples = sim::RenderWaveform(std::get<std::vector<double>>(widths), render->optics);
     std::string line;
     for (std::uint8_t v : samples) line += (line.empty() ? "" : " ") + std::to_string(v);
     std::printf("%s\n", line.c_str());
@@ -122,27 +130,30 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
   };
   auto decode = std::make_shared<Decode>();
   CLI::App* d = command->add_subcommand(
-      "decode",
-      "Run the library's barcode read on samples (exit 0 decoded, 3 full stops)");
+      "decode", "Run the library's barcode read on samples (exit 0 decoded, 3 full stops)");
   d->add_option("--symbology", decode->symbology, "code39, i2of5 or code128")
       ->required()
       ->check(CLI::IsMember({"code39", "i2of5", "code128"}));
-  d->add_option("--length", decode->length, "Characters of barcode text (the format's fifth number)")
+  d->add_option("--length", decode->length,
+                "Characters of barcode text (the format's fifth number)")
       ->required()
-      ->check(CLI::Range(0, barcode::kMaxBarcodeLength));
-  d->add_option("file", decode->file, "Samples as integers 0..255 (or bytes with --raw); - for stdin")
+      ->check(WholeNumber(0, barcode::kMaxBarcodeLength));
+  d->add_option("file", decode->file,
+                "Samples as integers 0..255 (or bytes with --raw); - for stdin")
       ->capture_default_str();
   d->add_flag("--raw", decode->raw, "The file holds raw sample bytes");
-  d->add_flag("--reversed", decode->reversed,
-              "The samples arrived last first (a barcode line whose second number is not the greater)");
-  d->add_flag("--trace", decode->trace, "The decoder's trace line and error codes on standard error");
+  d->add_flag(
+      "--reversed", decode->reversed,
+      "The samples arrived last first (a barcode line whose second number is not the greater)");
+  d->add_flag("--trace", decode->trace,
+              "The decoder's trace line and error codes on standard error");
   d->add_option("--plot", decode->plot,
                 "Draw the samples and the decoded characters over them as SVG, with the second "
                 "decoder's symbol or the classic element positions");
   d->add_option("--mode", decode->mode,
                 "0 the classic decoder alone; 1 its text only when the samples clearly support it; "
                 "2 as 1, and a second decoder when the classic one fails or is refused")
-      ->check(CLI::Range(0, 2))
+      ->check(WholeNumber(0, 2))
       ->capture_default_str();
   d->add_flag("--explain", decode->explain,
               "Say on standard error which decoder's text was taken, or why a text was refused "
@@ -150,9 +161,9 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
   d->callback([decode, &globals] {
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!ReadSamples(decode->file, decode->raw, bytes, error)) {
+    if (const int status = ReadSamples(decode->file, decode->raw, bytes, error); status != 0) {
       Complain(error);
-      globals.exitStatus = kExitRefused;
+      globals.exitStatus = status;
       return;
     }
     const barcode::BarcodeLine line{kSymbologies.at(decode->symbology), decode->reversed ? 1 : 2,
@@ -182,7 +193,7 @@ void AddBarcodeCommand(CLI::App& app, Globals& globals) {
                           : std::string("not decoded"));
       if (!WriteFileWhole(decode->plot, BarcodePicture(title, samples, result), error)) {
         Complain(error);
-        globals.exitStatus = kExitRefused;
+        globals.exitStatus = kExitNoInput;
         return;
       }
     }

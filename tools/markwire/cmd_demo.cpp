@@ -31,6 +31,10 @@ void AddDemoCommand(CLI::App& app, Globals& globals) {
         return;
       }
     }
+    if (const int status = CheckFormatFile(options->read.format); status != 0) {
+      globals.exitStatus = status;
+      return;
+    }
     auto reader = options->sim.MakeReader();
     sim::PtyHost host(*reader);
     if (!host.Start()) {

@@ -15,14 +15,27 @@ void AddFormatCommand(CLI::App& app, Globals& globals) {
   CLI::App* command = app.add_subcommand(
       "format", "Download a card format; prints the sync count and barcode settings it set");
   AddDeviceOption(*command, options->device);
-  auto* file = command->add_option("file", options->file, "Format file")->check(CLI::ExistingFile);
+  auto* file = command->add_option("file", options->file,
+                                   "Format file: text, commands ending in \"/\", \";\" comments");
   auto* text = command->add_option("--text", options->text, "The format itself, e.g. \"L 040/\"");
   file->excludes(text);
   command->add_flag("--json", options->json, "Print the result as one JSON object");
   command->callback([options, &globals] {
     if (options->file.empty() && options->text.empty()) {
       Complain("format: give a FILE or --text TEXT");
-      globals.exitStatus = kExitRefused;
+      globals.exitStatus = kExitUsage;
+      return;
+    }
+    // Nothing goes to the reader, which is not even opened, unless the whole
+    // format is text with commands in it.
+    if (!options->file.empty()) {
+      if (const int status = CheckFormatFile(options->file); status != 0) {
+        globals.exitStatus = status;
+        return;
+      }
+    } else if (const auto fault = FormatTextFault(options->text, "--text")) {
+      Complain(*fault);
+      globals.exitStatus = kExitBadData;
       return;
     }
     InstallTrace(globals);

@@ -2,7 +2,9 @@
 // bar on a terminal.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "cli.h"
 #include "markwire.h"
@@ -10,13 +12,17 @@
 namespace markwire::cli {
 namespace {
 
+// The share of `done` in `total`, in `parts`, rounded down: in whole
+// numbers, since 870 / 3000 * 100 in doubles is 28.999...
+int Share(unsigned done, unsigned total, int parts) {
+  if (total == 0 || done >= total) return parts;
+  return static_cast<int>(std::uint64_t{done} * static_cast<std::uint64_t>(parts) / total);
+}
+
 void DrawBar(unsigned done, unsigned total, void*) {
   constexpr int kWidth = 40;
-  const double part = total == 0 ? 1.0 : static_cast<double>(done) / total;
-  const int filled = static_cast<int>(part * kWidth);
-  std::fprintf(stderr, "\r[%-*.*s] %3d%%  %u/%u bytes", kWidth, filled,
-               "########################################", static_cast<int>(part * 100), done,
-               total);
+  std::fprintf(stderr, "\r[%-*.*s] %3d%%  %u/%u bytes", kWidth, Share(done, total, kWidth),
+               "########################################", Share(done, total, 100), done, total);
   if (done == total) std::fputc('\n', stderr);
 }
 
@@ -30,8 +36,14 @@ void AddProgramCommand(CLI::App& app, Globals& globals) {
   CLI::App* command =
       app.add_subcommand("program", "Download a program file to the reader, byte by byte");
   AddDeviceOption(*command, options->device);
-  command->add_option("file", options->file, "Program file")->required()->check(CLI::ExistingFile);
+  command->add_option("file", options->file, "Program file")->required();
   command->callback([options, &globals] {
+    std::string reason;
+    if (!Readable(options->file, reason)) {
+      Complain(reason);
+      globals.exitStatus = kExitNoInput;
+      return;
+    }
     InstallTrace(globals);
     if (!OpenReader(options->device)) {
       globals.exitStatus = kExitNoReader;
@@ -50,6 +62,11 @@ void AddProgramCommand(CLI::App& app, Globals& globals) {
     OmrSetProgressHandler(nullptr, nullptr);
     if (result != 255 && isatty(STDERR_FILENO)) std::fputc('\n', stderr);  // end a broken bar
     std::printf("result %d\n", result);
+    // The download is one library call and runs to its end whatever comes.
+    NoteStop(result == 255
+                 ? "the program download was let finish, the reader holds the new program"
+                 : "the program download was let finish and failed (result " +
+                       std::to_string(result) + "): the reader may hold part of the new program");
     globals.exitStatus = result == 255 ? 0 : kExitRefused;
   });
 }

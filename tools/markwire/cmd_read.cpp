@@ -1,8 +1,9 @@
 // markwire read: cards off the reader, one line or JSON object each.
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <string>
 
 #include "cli.h"
@@ -31,7 +32,8 @@ std::pair<std::string, std::string> Split(const std::string& text, const Barcode
   if (!layout.on) return {"", text};
   if (layout.afterFirstByte) {
     if (text.empty()) return {"", ""};
-    return {text.substr(1, layout.length), text.substr(0, 1) + text.substr(std::min(text.size(), 1 + layout.length))};
+    return {text.substr(1, layout.length),
+            text.substr(0, 1) + text.substr(std::min(text.size(), 1 + layout.length))};
   }
   return {text.substr(0, layout.length), text.substr(std::min(text.size(), layout.length))};
 }
@@ -40,29 +42,39 @@ std::pair<std::string, std::string> Split(const std::string& text, const Barcode
 
 void AddReadOptions(CLI::App& command, ReadOptions& options) {
   command.add_option("--format", options.format, "Download this card format file first")
-      ->check(CLI::ExistingFile);
+      ->type_name("FILE");
   command.add_option("-n,--count", options.count, "Cards to read (0: until the hopper is empty)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(WholeNumber(0, INT_MAX))
       ->capture_default_str();
   command.add_option("--option", options.option, "First number of the read command")
-      ->check(CLI::Range(0, 9999))
+      ->check(WholeNumber(0, 9999))
       ->capture_default_str();
   command.add_option("--limit", options.limit, "Longest card data to take, in bytes")
-      ->check(CLI::Range(1, 2048))
+      ->check(WholeNumber(1, 2048))
       ->capture_default_str();
   command.add_flag("--json", options.json, "One JSON object per card");
 }
 
-// One card per ReadOneCard: "R/", the read command, OmrG, "-/".
+// One card per ReadOneCard: "R/", the read command, OmrG, "-/". A stop
+// signal or a closed standard output ends the loop between two cards, never
+// inside one.
 int ReadCards(const ReadOptions& options) {
   if (!options.format.empty()) {
-    if (const int status = DownloadFormatFile(options.format, options.json, stderr);
-        status != 0)
+    if (const int status = DownloadFormatFile(options.format, options.json, stderr); status != 0)
       return status;
+    if (StopRequested()) {
+      NoteStop("after the format download, before the first card");
+      return StopStatus();
+    }
   }
   const bool progress = options.count > 1 && isatty(STDERR_FILENO) && !options.json;
   int read = 0;
   for (int n = 1; options.count == 0 || n <= options.count; ++n) {
+    if (StopRequested()) {
+      NoteStop(std::to_string(read) + (read == 1 ? " card" : " cards") +
+               " read; the last was read to its end and released (\"-/\")");
+      return StopStatus();
+    }
     if (progress) std::fprintf(stderr, "\rreading card %d of %d", n, options.count);
     std::string data(kCardBuffer, '\0');
     const int result = ReadOneCard(options.option, options.limit, data.data());
@@ -88,11 +100,13 @@ int ReadCards(const ReadOptions& options) {
       if (layout.on) card["barcode"] = code;
       PrintJson(card);
     } else if (layout.on) {
-      std::printf("%s\t%s\n", code.c_str(), rest.c_str());
+      std::printf("%s\t%s\n", Escaped(code).c_str(), Escaped(rest).c_str());
     } else {
-      std::printf("%s\n", data.c_str());
+      std::printf("%s\n", Escaped(data).c_str());
     }
-    std::fflush(stdout);
+    // The card is read and released; a reader of our output that has gone
+    // (a pipe to head) stops the next one.
+    if (!OutputOk()) return StopRequested() ? StopStatus() : kExitRefused;
   }
   return 0;
 }
@@ -107,6 +121,12 @@ void AddReadCommand(CLI::App& app, Globals& globals) {
   AddDeviceOption(*command, options->device);
   AddReadOptions(*command, options->read);
   command->callback([options, &globals] {
+    if (!options->read.format.empty()) {
+      if (const int status = CheckFormatFile(options->read.format); status != 0) {
+        globals.exitStatus = status;
+        return;
+      }
+    }
     InstallTrace(globals);
     if (!OpenReader(options->device)) {
       globals.exitStatus = kExitNoReader;

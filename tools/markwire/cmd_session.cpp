@@ -1,14 +1,18 @@
 // markwire session: one hand-shake, then commands one per line from
 // standard input, each answered as `markwire send` answers it.
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "cli.h"
 #include "command_exchange.h"
 #include "markwire.h"
+#include "interrupt.h"
 #include "operator_commands.h"
 
 namespace markwire::cli {
@@ -33,6 +37,46 @@ bool IsEnd(const std::string& line) {
   const std::string word = first == std::string::npos ? "" : line.substr(first);
   return word == "quit" || word == "exit";
 }
+
+// Lines from standard input, read with poll so that a stop signal is seen
+// while the session waits for the operator (the signal handlers restart
+// interrupted reads). Its own buffer: a program that sends two commands and
+// waits for both answers must not find the second stuck in a stdio buffer.
+class InputLines {
+ public:
+  // The next line without its line end; nothing at the end of the input or
+  // once a stop was requested.
+  std::optional<std::string> Next() {
+    for (;;) {
+      const auto end = buffered_.find('\n');
+      if (end != std::string::npos) {
+        std::string line = buffered_.substr(0, end);
+        buffered_.erase(0, end + 1);
+        return line;
+      }
+      if (ended_) {
+        if (buffered_.empty()) return std::nullopt;
+        return std::exchange(buffered_, {});
+      }
+      if (StopRequested()) return std::nullopt;
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      const int ready = ::poll(&input, 1, 200);
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      char chunk[4096];
+      const ssize_t n = ready < 0 ? -1 : ::read(STDIN_FILENO, chunk, sizeof chunk);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) {
+        ended_ = true;
+        continue;
+      }
+      buffered_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  std::string buffered_;
+  bool ended_ = false;
+};
 
 }  // namespace session_detail
 
@@ -61,22 +105,28 @@ void AddSessionCommand(CLI::App& app, Globals& globals) {
     const bool interactive = isatty(STDIN_FILENO) != 0;
     int sent = 0;
     int failed = 0;
-    std::string line;
+    InputLines input;
     for (;;) {
       if (interactive) {
         std::fputs("omr> ", stdout);
         std::fflush(stdout);
       }
-      if (!std::getline(std::cin, line)) {
+      std::optional<std::string> next = input.Next();
+      if (StopRequested()) {
+        NoteStop("after " + std::to_string(sent) + (sent == 1 ? " command" : " commands"));
+        break;
+      }
+      if (!next) {
         if (interactive) std::fputs("\n", stdout);
         break;
       }
-      line = TrimEnd(line);
+      const std::string line = TrimEnd(*next);
       if (IsIgnored(line)) continue;
       if (IsEnd(line)) break;
       const CommandAnswer answer = SendAndCollect(line);
       PrintAnswer(answer, options->json);
       ++sent;
+      if (!OutputOk()) break;
       if (answer.ReaderLost()) {
         Complain("the reader on " + options->device + " was lost; the session ends");
         globals.exitStatus = kExitNoReader;

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,8 +21,8 @@ namespace {
 constexpr int kMostReaders = 16;
 
 // What the reader was told and keeps: its counters, format, program and
-// settings; each line begins with `prefix`.
-void PrintRecord(const sim::ReaderMachine& reader, const std::string& prefix) {
+// settings, and its last `history` commands; each line begins with `prefix`.
+void PrintRecord(const sim::ReaderMachine& reader, const std::string& prefix, std::size_t history) {
   const char* p = prefix.c_str();
   const auto counters = reader.Counters();
   std::fprintf(stderr, "%sstopped: %zu commands, %zu cards read, %zu passed\n", p,
@@ -41,6 +42,13 @@ void PrintRecord(const sim::ReaderMachine& reader, const std::string& prefix) {
   std::fprintf(stderr, "%scalibration: gray %s, card %s, mota %s, fore %s, behind %s\n", p,
                pair(c.gray).c_str(), pair(c.card).c_str(), one(c.mota).c_str(),
                one(c.foreTime).c_str(), one(c.behindTime).c_str());
+  if (history == 0) return;
+  const auto commands = reader.Commands();
+  std::string last;
+  for (std::size_t i = commands.size() - std::min(history, commands.size()); i < commands.size();
+       ++i)
+    last += " \"" + Escaped(commands[i]) + "\"";
+  std::fprintf(stderr, "%slast commands:%s\n", p, last.c_str());
 }
 
 }  // namespace
@@ -50,6 +58,7 @@ void AddSimCommand(CLI::App& app, Globals& globals) {
     SimOptions sim;
     std::string link;
     int count = 1;
+    int history = 0;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
@@ -66,8 +75,13 @@ void AddSimCommand(CLI::App& app, Globals& globals) {
                    "Play this many readers at once, each on its own pseudo-terminal; prints "
                    "their paths in order, one a line. Reader i (from 0) generates its cards "
                    "from seed + i; with --cards-file each plays the whole file")
-      ->check(CLI::Range(1, kMostReaders))
+      ->check(WholeNumber(1, kMostReaders))
       ->capture_default_str();
+  command
+      ->add_option("--history", options->history,
+                   "When stopped, also list the last N commands each reader received, "
+                   "oldest first")
+      ->check(WholeNumber(0, static_cast<long long>(sim::ReaderMachine::kRecordedCommands)));
   command->callback([options, &globals] {
     const auto count = static_cast<std::size_t>(options->count);
     // Built before anything else, so that a bad option is a usage error.
@@ -151,7 +165,8 @@ void AddSimCommand(CLI::App& app, Globals& globals) {
     }
     noteStopped();
     for (const auto& host : hosts) host->Stop();
-    for (std::size_t i = 0; i < count; ++i) PrintRecord(*readers[i], name(i));
+    for (std::size_t i = 0; i < count; ++i)
+      PrintRecord(*readers[i], name(i), static_cast<std::size_t>(options->history));
   });
 }
 

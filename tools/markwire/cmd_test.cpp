@@ -85,7 +85,8 @@ void Print(const Outcome& out, const TestOptions& options, const AreaGrid* area)
       }
     return;
   }
-  std::printf("%s  result %d  error %s\n", out.command.c_str(), out.result, out.code.c_str());
+  std::printf("%s  result %d  error %s\n", out.command.c_str(), out.result,
+              Escaped(out.code).c_str());
   for (const auto& [side, values] : out.sides) {
     std::printf("%c (%zu):", side, values.size());
     for (int v : values) std::printf(" %d", v);
@@ -138,7 +139,7 @@ int Run(const std::string& kind, const TestOptions& options) {
     if (!WriteFileWhole(options.plot, AreaPicture(out.command + "  gray levels", *area, out.sides),
                         error)) {
       Complain(error);
-      return kExitRefused;
+      return kExitNoInput;
     }
   }
   return status;
@@ -170,9 +171,13 @@ void AddTestCommand(CLI::App& app, Globals& globals) {
     if (!kind.numbers.empty()) {
       std::string names;
       for (const char* name : kind.numbers) names += std::string(names.empty() ? "" : " ") + name;
-      sub->add_option("numbers", options->numbers, names)
-          ->required()
-          ->expected(static_cast<int>(kind.numbers.size()));
+      auto* numbers = sub->add_option("numbers", options->numbers, names)
+                          ->required()
+                          ->expected(static_cast<int>(kind.numbers.size()))
+                          ->check(WholeNumber(0, 9999));
+      // The area's kind is the number of the test command it sends ("I 0" to "I 6").
+      if (std::string(kind.name) == "area")
+        numbers->check(WholeNumber(0, 6, "kind").application_index(0));
     }
     if (std::string(kind.name) == "area")
       sub->add_option("--plot", options->plot,

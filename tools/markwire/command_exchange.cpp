@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "checks.h"
 #include "cli.h"
 #include "markwire.h"
 
@@ -69,8 +70,8 @@ void PrintAnswer(const CommandAnswer& answer, bool json) {
   if (answer.result < 0) {
     std::printf("result %d  the reader is not on line\n", answer.result);
   } else if (commandFailed) {
-    std::printf("result %d  error %s %s\n", answer.result, answer.code.c_str(),
-                answer.text.c_str());
+    std::printf("result %d  error %s %s\n", answer.result, Escaped(answer.code).c_str(),
+                Escaped(answer.text).c_str());
   } else {
     std::printf("result %d\n", answer.result);
   }
@@ -78,10 +79,10 @@ void PrintAnswer(const CommandAnswer& answer, bool json) {
     if (answer.blockResult < 0) {
       std::printf("block %d  the reader is not on line\n", answer.blockResult);
     } else if (blockFailed) {
-      std::printf("block %d  error %s %s\n", answer.blockResult, answer.code.c_str(),
-                  answer.text.c_str());
+      std::printf("block %d  error %s %s\n", answer.blockResult, Escaped(answer.code).c_str(),
+                  Escaped(answer.text).c_str());
     } else {
-      std::printf("block %d %s\n", answer.blockResult, answer.block.c_str());
+      std::printf("block %d %s\n", answer.blockResult, Escaped(answer.block).c_str());
     }
   }
   std::fflush(stdout);

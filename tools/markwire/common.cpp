@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +20,7 @@ namespace {
 // error with --trace, and nowhere without (the library's own default would
 // print its decoder lines).
 void OnTrace(const char* line, void* print) {
-  if (print != nullptr) std::fprintf(stderr, "trace %s\n", line);
+  if (print != nullptr) std::fprintf(stderr, "trace %s\n", Escaped(line).c_str());
 }
 
 }  // namespace
@@ -36,7 +37,7 @@ void PrintJson(const nlohmann::json& object) {
 }
 
 void Complain(const std::string& reason) {
-  std::fprintf(stderr, "markwire: %s\n", reason.c_str());
+  std::fprintf(stderr, "markwire: %s\n", Escaped(reason).c_str());
 }
 
 BarcodeLayout CurrentBarcodeLayout() {
@@ -51,8 +52,8 @@ std::string FormatSummary(int result) {
   std::string summary =
       "result " + std::to_string(result) + ", sync " + std::to_string(OmrGetSync()) + ", barcode ";
   if (!layout.on) return summary + "off";
-  return summary + "on, after first byte " + (layout.afterFirstByte ? "yes" : "no") +
-         ", length " + std::to_string(layout.length);
+  return summary + "on, after first byte " + (layout.afterFirstByte ? "yes" : "no") + ", length " +
+         std::to_string(layout.length);
 }
 
 void AddDeviceOption(CLI::App& command, std::string& device) {
@@ -107,14 +108,21 @@ int DownloadFormatFile(const std::string& path, bool json, std::FILE* out) {
   if (json && out == stdout) {
     PrintJson({{"format", path}, {"result", result}, {"summary", summary}});
   } else {
-    std::fprintf(out, "format %s: %s\n", path.c_str(), summary.c_str());
+    std::fprintf(out, "format %s: %s\n", Escaped(path).c_str(), summary.c_str());
   }
   if (result != 255) Complain(path + ": the reader did not take the whole format");
   return result == 255 ? 0 : kExitRefused;
 }
 
 bool OpenReader(const std::string& device) {
-  if (OmrInitDevice(device.c_str()) == 255) return true;
+  // From the hand-shake on, a stop signal waits for the exchange under way.
+  CatchStopSignals();
+  if (OmrInitDevice(device.c_str()) == 255) {
+    if (!StopRequested()) return true;
+    // The caller exits; the library ends the session ("Q/") as it unloads.
+    NoteStop("during the hand-shake, before any command");
+    return false;
+  }
   char why[512] = {};
   OmrGetOpenError(why, sizeof why);
   Complain(why[0] == '\0' ? device + ": no reader answered the hand-shake" : std::string(why));
@@ -122,17 +130,21 @@ bool OpenReader(const std::string& device) {
 }
 
 void SimOptions::AddTo(CLI::App& command) {
-  command
-      .add_option("--cards-file", cardsFile,
-                  "Card data from a file: one card per line (\"data<TAB>barcode\")")
-      ->check(CLI::ExistingFile);
-  command.add_option("--seed", seed, "Seed of the generated answer sheets")->capture_default_str();
-  command.add_option("--cards", cards, "Cards in the hopper (default: without end)");
+  command.add_option("--cards-file", cardsFile,
+                     "Card data from a file: one card per line (\"data<TAB>barcode\")");
+  command.add_option("--seed", seed, "Seed of the generated answer sheets")
+      ->check(WholeNumber(0, INT64_MAX))
+      ->capture_default_str();
+  command.add_option("--cards", cards, "Cards in the hopper (default: without end)")
+      ->check(WholeNumber(0, INT64_MAX));
   command.add_flag("--pacing", pacing,
                    "Send at the pace of a real reader (38400 baud, answer and card delays)");
-  command.add_option("--answer-delay", answerDelayMs, "Milliseconds before each answer");
-  command.add_option("--final-delay", finalDelayMs, "Milliseconds before each final status");
-  command.add_option("--card-delay", cardDelayMs, "Milliseconds a card takes through the reader");
+  command.add_option("--answer-delay", answerDelayMs, "Milliseconds before each answer")
+      ->check(NotNegative());
+  command.add_option("--final-delay", finalDelayMs, "Milliseconds before each final status")
+      ->check(NotNegative());
+  command.add_option("--card-delay", cardDelayMs, "Milliseconds a card takes through the reader")
+      ->check(NotNegative());
   command.add_flag("--no-final-status", noFinalStatus,
                    "Send no final status (the library then waits its full 3 s after commands)");
   command.add_option("--fault", faults,
@@ -155,10 +167,12 @@ std::unique_ptr<sim::ReaderMachine> SimOptions::MakeReader(std::size_t index) co
   }
   std::unique_ptr<sim::CardSource> source;
   if (!cardsFile.empty()) {
+    std::string reason;
+    if (!Readable(cardsFile, reason)) throw Failure(kExitNoInput, reason);
     try {
       source = std::make_unique<sim::FileCards>(cardsFile);
     } catch (const std::runtime_error& e) {
-      throw CLI::ValidationError("--cards-file", e.what());
+      throw Failure(kExitBadData, e.what());
     }
   } else {
     source = std::make_unique<sim::GeneratedCards>(

@@ -30,10 +30,6 @@ int main(int argc, char** argv) {
   markwire::cli::AddPortsCommand(app, globals);
   markwire::cli::AddSessionCommand(app, globals);
   markwire::cli::AddGenerateCommand(app, globals);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
-  return globals.exitStatus;
+  // Parse errors, failures and stop signals become the documented exit statuses.
+  return markwire::cli::Run(app, argc, argv, globals);
 }

@@ -12,10 +12,10 @@ namespace {
 constexpr double kGridPixels = 480;
 constexpr double kSmallestCell = 4, kLargestCell = 28;
 constexpr double kLineLabels = 44;  // left of a grid: the line numbers and the axis' name
-constexpr double kTop = 66;         // the title, the side's title, the column numbers
+constexpr double kAreaTop = 66;     // the title, the side's title, the column numbers
 constexpr double kBetweenSides = 36;
 constexpr double kScaleWidth = 14, kScaleHeight = 200, kScaleSpace = 70;
-constexpr double kFont = 11;
+constexpr double kAreaFont = 11;
 
 std::vector<long> Numbers(long count, long first, long step) {
   std::vector<long> numbers(static_cast<std::size_t>(std::max(count, 0L)));
@@ -34,7 +34,7 @@ std::string AreaPicture(const std::string& title, const AreaGrid& grid,
   const double gridHeight = cell * static_cast<double>(grid.lines);
   const double sideWidth = kLineLabels + gridWidth + kBetweenSides;
   const double width = 10 + static_cast<double>(sides.size()) * sideWidth + kScaleSpace;
-  const double height = kTop + std::max(gridHeight, kScaleHeight) + 30;
+  const double height = kAreaTop + std::max(gridHeight, kScaleHeight) + 30;
 
   int least = 255, most = 0;
   for (const auto& side : sides)
@@ -45,14 +45,14 @@ std::string AreaPicture(const std::string& title, const AreaGrid& grid,
 
   std::ostringstream svg;
   svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='" << height
-      << "' font-family='sans-serif' font-size='" << kFont << "'>\n"
+      << "' font-family='sans-serif' font-size='" << kAreaFont << "'>\n"
       << "<rect width='100%' height='100%' fill='white'/>\n"
       << "<text x='10' y='16' font-size='13'>" << XmlEscaped(title) << "</text>\n";
 
   const auto lineNumbers = Numbers(grid.lines, grid.firstLine, grid.lineStep);
   const auto columnNumbers = Numbers(grid.columns, grid.firstColumn, grid.columnStep);
-  const auto lineTicks = AxisTicks(lineNumbers, cell, kFont + 3);
-  const auto columnTicks = AxisTicks(columnNumbers, cell, 3 * kFont);
+  const auto lineTicks = AxisTicks(lineNumbers, cell, kAreaFont + 3);
+  const auto columnTicks = AxisTicks(columnNumbers, cell, 3 * kAreaFont);
   double x0 = 10 + kLineLabels;
   for (const auto& [side, values] : sides) {
     svg << "<g class='side' id='side-" << side << "'>\n";
@@ -61,43 +61,44 @@ std::string AreaPicture(const std::string& title, const AreaGrid& grid,
     // Axis names: columns across the top, lines down the left.
     svg << "<text x='" << x0 + gridWidth
         << "' y='34' text-anchor='end' fill='#555'>column</text>\n";
-    svg << "<text transform='translate(" << x0 - kLineLabels + 10 << ',' << kTop + gridHeight / 2
+    svg << "<text transform='translate(" << x0 - kLineLabels + 10 << ','
+        << kAreaTop + gridHeight / 2
         << ") rotate(-90)' text-anchor='middle' fill='#555'>line</text>\n";
     for (long c : columnTicks) {
       const double x = x0 + (static_cast<double>(c) + 0.5) * cell;
-      svg << "<text class='column' x='" << x << "' y='" << kTop - 8 << "' text-anchor='middle'>"
+      svg << "<text class='column' x='" << x << "' y='" << kAreaTop - 8 << "' text-anchor='middle'>"
           << columnNumbers[static_cast<std::size_t>(c)] << "</text>\n"
-          << "<line x1='" << x << "' x2='" << x << "' y1='" << kTop - 5 << "' y2='" << kTop
+          << "<line x1='" << x << "' x2='" << x << "' y1='" << kAreaTop - 5 << "' y2='" << kAreaTop
           << "' stroke='black'/>\n";
     }
     for (long l : lineTicks) {
-      const double y = kTop + (static_cast<double>(l) + 0.5) * cell;
-      svg << "<text class='line' x='" << x0 - 7 << "' y='" << y + kFont / 3
+      const double y = kAreaTop + (static_cast<double>(l) + 0.5) * cell;
+      svg << "<text class='line' x='" << x0 - 7 << "' y='" << y + kAreaFont / 3
           << "' text-anchor='end'>" << lineNumbers[static_cast<std::size_t>(l)] << "</text>\n"
           << "<line x1='" << x0 - 5 << "' x2='" << x0 << "' y1='" << y << "' y2='" << y
           << "' stroke='black'/>\n";
     }
     // A point the reader did not send stays uncovered, on this background.
-    svg << "<rect x='" << x0 << "' y='" << kTop << "' width='" << gridWidth << "' height='"
+    svg << "<rect x='" << x0 << "' y='" << kAreaTop << "' width='" << gridWidth << "' height='"
         << gridHeight << "' fill='#fce' stroke='none'/>\n";
     const long cells = std::min<long>(static_cast<long>(values.size()), grid.lines * grid.columns);
     for (long i = 0; i < cells; ++i) {
       const long row = i / grid.columns, column = i % grid.columns;
       const int v = std::clamp(values[static_cast<std::size_t>(i)], 0, 255);
       svg << "<rect x='" << x0 + static_cast<double>(column) * cell << "' y='"
-          << kTop + static_cast<double>(row) * cell << "' width='" << cell << "' height='" << cell
-          << "' fill='rgb(" << v << ',' << v << ',' << v << ")'><title>side " << side << ", line "
-          << grid.LineOf(row) << ", column " << grid.ColumnOf(column) << ": value "
+          << kAreaTop + static_cast<double>(row) * cell << "' width='" << cell << "' height='"
+          << cell << "' fill='rgb(" << v << ',' << v << ',' << v << ")'><title>side " << side
+          << ", line " << grid.LineOf(row) << ", column " << grid.ColumnOf(column) << ": value "
           << values[static_cast<std::size_t>(i)] << "</title></rect>\n";
     }
-    svg << "<rect x='" << x0 << "' y='" << kTop << "' width='" << gridWidth << "' height='"
+    svg << "<rect x='" << x0 << "' y='" << kAreaTop << "' width='" << gridWidth << "' height='"
         << gridHeight << "' fill='none' stroke='#888'/>\n</g>\n";
     x0 += sideWidth;
   }
 
   // The gray scale: 255 at the top, 0 at the bottom, and the values' range
   // beside it.
-  const double sx = x0 - kLineLabels, sy = kTop;
+  const double sx = x0 - kLineLabels, sy = kAreaTop;
   const auto yOf = [&](int v) { return sy + kScaleHeight * (1 - v / 255.0); };
   svg << "<g class='scale'>\n<defs><linearGradient id='gray' x1='0' y1='1' x2='0' y2='0'>"
       << "<stop offset='0' stop-color='black'/><stop offset='1' stop-color='white'/>"
@@ -108,7 +109,7 @@ std::string AreaPicture(const std::string& title, const AreaGrid& grid,
   for (int v : {0, 64, 128, 192, 255})
     svg << "<line x1='" << sx + kScaleWidth << "' x2='" << sx + kScaleWidth + 4 << "' y1='"
         << yOf(v) << "' y2='" << yOf(v) << "' stroke='black'/><text x='" << sx + kScaleWidth + 6
-        << "' y='" << yOf(v) + kFont / 3 << "'>" << v << "</text>\n";
+        << "' y='" << yOf(v) + kAreaFont / 3 << "'>" << v << "</text>\n";
   if (least <= most)
     svg << "<line class='range' x1='" << sx - 4 << "' x2='" << sx - 4 << "' y1='" << yOf(most)
         << "' y2='" << yOf(least) << "' stroke='#d33' stroke-width='3'><title>values " << least
