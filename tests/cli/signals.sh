@@ -98,4 +98,21 @@ grep -qx 'markwire: interrupted: the program download was let finish, the reader
 last=$(stop_sim)
 grep -qx 'program: 1500 bytes' "$work/sim.err" || fail "the reader's program: $(cat "$work/sim.err")"
 [[ $last == *'"Q/"' ]] || fail "after the download the reader heard last: $last"
+
+# --- session: SIGINT while it waits for the operator's next command --------
+start_sim
+mkfifo "$work/commands"
+"$mw" session -d "$work/omr" <"$work/commands" >"$work/out" 2>"$work/err" &
+pid=$!
+exec 3>"$work/commands"  # the operator's side stays open: the session waits
+echo "MO 1/" >&3
+wait_lines "$work/out" 1
+kill -INT "$pid"
+wait_bounded "$pid"
+status=$?
+exec 3>&-
+[ "$status" -eq 130 ] || fail "session after SIGINT exited $status: $(cat "$work/err")"
+[ "$(cat "$work/out")" = "result 255" ] || fail "session printed: $(cat "$work/out")"
+last=$(stop_sim)
+[[ $last == *'"MO 1/" "Q/"' ]] || fail "after the session the reader heard last: $last"
 echo ok
