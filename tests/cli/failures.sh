@@ -3,12 +3,8 @@
 # and one short line of reason, and nothing reaches the reader that should
 # not: bad values, missing files, formats that are not formats.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 
 # Runs the tool; `expect STATUS WHAT -- ARGS...` checks the status and that
 # standard error is one line, short, free of control characters, and says WHAT.

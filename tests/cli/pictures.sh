@@ -3,12 +3,8 @@
 # column (CSV, JSON, SVG) against `markwire sim`, and the barcode decode's
 # picture; a command that fails leaves no picture behind.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 wellformed() { python3 -c 'import xml.dom.minidom,sys; xml.dom.minidom.parse(sys.argv[1])' "$1" ||
   fail "$1 is not well-formed XML"; }
 # Nothing but the expected files in the work directory (no picture, no

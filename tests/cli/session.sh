@@ -2,12 +2,8 @@
 # A session of commands against `markwire sim`, send collecting a data block,
 # and MARKWIRE_DEVICE standing in for -d.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 
 printf 'ABCDEFGH12\tMW2026XY\nIJKLMNOP34\tMW2027XY\nQRSTUVWX56\tMW2028XY\n' >"$work/cards"
 "$mw" sim --link "$work/omr" --cards-file "$work/cards" --fault 'status:MO=07' \

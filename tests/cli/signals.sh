@@ -3,12 +3,8 @@
 # as the protocol wants (a card released with "-/", a download to its end),
 # the reader hears "Q/", and the status says which signal stopped it.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 
 # A simulated reader of its own for each case, so that its record ends with
 # that case's commands; it lists its last three when stopped.

@@ -2,12 +2,8 @@
 # `markwire sim --count`: several simulated readers in one process, each on
 # its own terminal and link, with its own seed and its own hopper.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 
 "$mw" sim --count 17 2>/dev/null
 [ $? -ge 64 ] || fail "--count 17 was not a usage error"

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
 # The CLI as a user runs it: the demo, and send/read against `markwire sim`.
 set -uo pipefail
-mw=$1
-work=$(mktemp -d)
-sim_pid=
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=../support/cli_prelude.sh
+source "$(dirname "$0")/../support/cli_prelude.sh"
 
 # The demo reads three cards: the barcode decoded from the sensor waveform,
 # then the card's data (candidate number and answers), one line each. The
