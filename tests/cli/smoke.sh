@@ -25,8 +25,8 @@ MARKWIRE_DATA_DIR=$work/nodata "$mw" demo >"$work/out" 2>"$work/err"
 [ $? -eq 1 ] && [ "$(wc -l <"$work/err")" -eq 1 ] &&
   grep -q "cannot find the sample card format card.fmt (looked in $work/nodata;" "$work/err" ||
   fail "demo without its format: $(cat "$work/err")"
-# --version answers with the loaded library's version, and exits 0.
-[ "$("$mw" --version)" = "markwire 1.2.0" ] ||
+# --version answers with the tool's version and the loaded library's, and exits 0.
+[ "$("$mw" --version)" = "markwire 1.2.0 (library 1.2.0)" ] ||
   fail "--version: $("$mw" --version)"
 
 # A waveform rendered and decoded again; a flat one is not decoded (exit 3).

@@ -101,7 +101,7 @@ step "the installed CLI from a moved copy of the prefix"
 cp -a "$prefix" "$work/moved"
 rm -rf "$prefix"
 mw=$work/moved/bin/markwire
-[ "$("$mw" --version)" = "markwire 1.2.0" ] || fail "--version: $("$mw" --version)"
+[ "$("$mw" --version)" = "markwire 1.2.0 (library 1.2.0)" ] || fail "--version: $("$mw" --version)"
 grep -q "$src/examples" "$mw" && fail "the CLI names the source tree's examples/"
 (cd / && env -u MARKWIRE_DATA_DIR "$mw" demo >"$work/demo.out" 2>"$work/demo.err") ||
   fail "demo: $(cat "$work/demo.err")"

@@ -16,8 +16,13 @@ int main(int argc, char** argv) {
   markwire::cli::Globals globals;
   app.add_flag("--trace", globals.trace, "Print every wire transfer on standard error");
   // The version of the library this binary loaded, which is what answers.
-  app.set_version_flag("--version", std::string("markwire ") + mw_version(),
-                       "Print the library's version and exit");
+  // The tool's own version (the header it was built with) and the version
+  // of the library it loaded, which is what answers.
+  const std::string tool = std::to_string(MARKWIRE_VERSION_MAJOR) + "." +
+                           std::to_string(MARKWIRE_VERSION_MINOR) + "." +
+                           std::to_string(MARKWIRE_VERSION_PATCH);
+  app.set_version_flag("--version", "markwire " + tool + " (library " + mw_version() + ")",
+                       "Print the tool's version and the library's, and exit");
   markwire::cli::AddDemoCommand(app, globals);
   markwire::cli::AddSimCommand(app, globals);
   markwire::cli::AddSendCommand(app, globals);
