@@ -80,10 +80,7 @@ echo "12 300 7" >"$work/samples"
 expect 65 'not a sample 0..255: "300"' -- barcode decode --symbology code39 --length 2 "$work/samples"
 
 # --- against a reader: what passes the checks is sent ----------------------
-"$mw" sim --link "$work/omr" --history 3 >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
-[ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
+start_sim --history 3
 
 # A remark in UTF-8 (or GBK) inside a comment is the author's business.
 printf 'L 044/ ; \xe8\x80\x83\xe7\x94\x9f\xe5\x8f\xb7 candidate\r\n  F 001 08 000 10 01 1 ID/\n' >"$work/remark.fmt"

@@ -12,10 +12,7 @@ wellformed() { python3 -c 'import xml.dom.minidom,sys; xml.dom.minidom.parse(sys
 only() { local got; got=$(cd "$work" && ls | sort | tr '\n' ' '); [ "$got" = "$* " ] ||
   fail "files left: $got (expected $*)"; }
 
-"$mw" sim --link "$work/omr" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
-[ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
+start_sim
 
 # ---- test area ----
 # A refused read (two sides of 200 x 48 points do not fit one block):

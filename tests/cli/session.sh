@@ -6,11 +6,7 @@ set -uo pipefail
 source "$(dirname "$0")/../support/cli_prelude.sh"
 
 printf 'ABCDEFGH12\tMW2026XY\nIJKLMNOP34\tMW2027XY\nQRSTUVWX56\tMW2028XY\n' >"$work/cards"
-"$mw" sim --link "$work/omr" --cards-file "$work/cards" --fault 'status:MO=07' \
-  >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
-[ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
+start_sim --cards-file "$work/cards" --fault 'status:MO=07'
 
 # MARKWIRE_DEVICE names the device when -d is absent: a device that is not
 # there is reported by its name as no reader (2). Empty counts as unset, and

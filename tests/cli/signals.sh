@@ -8,13 +8,7 @@ source "$(dirname "$0")/../support/cli_prelude.sh"
 
 # A simulated reader of its own for each case, so that its record ends with
 # that case's commands; it lists its last three when stopped.
-start_sim() {
-  rm -f "$work/omr"
-  "$mw" sim --link "$work/omr" --history 3 "$@" >"$work/sim.out" 2>"$work/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
-  [ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
-}
+start_history_sim() { start_sim --history 3 "$@"; }
 # The commands the reader heard last, as the stopped reader lists them.
 stop_sim() {
   kill "$sim_pid"
@@ -48,7 +42,7 @@ wait_for() {
 # the middle of one: it is read to its end, released, and no other is begun.
 for case in INT:130:interrupted TERM:143:terminated; do
   IFS=: read -r sig want word <<<"$case"
-  start_sim --pacing
+  start_history_sim --pacing
   "$mw" read -d "$work/omr" --count 0 >"$work/cards" 2>"$work/err" &
   pid=$!
   wait_lines "$work/cards" 2
@@ -67,7 +61,7 @@ for case in INT:130:interrupted TERM:143:terminated; do
 done
 
 # --- read | head: the reader of the output goes; silently, status 141 ------
-start_sim
+start_history_sim
 "$mw" read -d "$work/omr" --count 0 2>"$work/err" | head -2 >"$work/cards"
 status=${PIPESTATUS[0]}
 [ "$status" -eq 141 ] || fail "read | head: read exited $status: $(cat "$work/err")"
@@ -78,7 +72,7 @@ last=$(stop_sim)
 
 # --- program: the download is let finish, then "Q/" -------------------------
 head -c 1500 /dev/urandom >"$work/prog.bin"
-start_sim --pacing
+start_history_sim --pacing
 "$mw" --trace program -d "$work/omr" "$work/prog.bin" >"$work/out" 2>"$work/err" &
 pid=$!
 wait_for "$work/err" '->    "A a.hex/"'  # the download's first command went out
@@ -96,7 +90,7 @@ grep -qx 'program: 1500 bytes' "$work/sim.err" || fail "the reader's program: $(
 [[ $last == *'"Q/"' ]] || fail "after the download the reader heard last: $last"
 
 # --- session: SIGINT while it waits for the operator's next command --------
-start_sim
+start_history_sim
 mkfifo "$work/commands"
 "$mw" session -d "$work/omr" <"$work/commands" >"$work/out" 2>"$work/err" &
 pid=$!

@@ -43,11 +43,7 @@ echo "128 128 128 128" | "$mw" barcode decode --symbology code39 --length 4 >"$w
 
 # A simulated reader on a link, then the tool against it as against hardware.
 printf 'ABCDEFGH12\tMW2026XY\n' >"$work/cards"
-"$mw" sim --link "$work/omr" --cards-file "$work/cards" --fault 'status:MO=07' \
-  >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$work/omr" ] && break; sleep 0.1; done
-[ -e "$work/omr" ] || fail "sim made no link: $(cat "$work/sim.err")"
+start_sim --cards-file "$work/cards" --fault 'status:MO=07'
 grep -q '^/dev/pts/' "$work/sim.out" || fail "sim did not print its device"
 
 # One card as JSON, its barcode after the data's first byte ("T"), then the
